@@ -1,0 +1,127 @@
+#include "listing.h"
+
+#include <tessarn.h>
+
+#include <fmt/format.h>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace TessarnStat {
+
+namespace {
+
+constexpr std::string_view validMark = "\u2705";
+constexpr std::string_view invalidMark = "\u274C";
+
+void printLine(const std::string& line)
+{
+    std::cout << line << std::endl;
+}
+
+std::string_view stateWord(Tessarn::Constants::States state)
+{
+    switch (state) {
+    case Tessarn::Constants::States::Hydrated:
+        return "hydrated";
+    case Tessarn::Constants::States::Dehydrated:
+        return "dehydrated";
+    case Tessarn::Constants::States::Hydrating:
+        return "hydrating";
+    }
+    return "";
+}
+
+std::string_view pinStateWord(Tessarn::Constants::PinStates pinState)
+{
+    switch (pinState) {
+    case Tessarn::Constants::PinStates::Unspecified:
+        return "unspecified";
+    case Tessarn::Constants::PinStates::Hydrated:
+        return "hydrated";
+    case Tessarn::Constants::PinStates::Dehydrated:
+        return "dehydrated";
+    case Tessarn::Constants::PinStates::Inherited:
+        return "inherited";
+    case Tessarn::Constants::PinStates::Excluded:
+        return "excluded";
+    }
+    return "";
+}
+
+// A file without the attribute reads as the default record (an empty value).
+Tessarn::PlaceHolderAttributes readRecord(const std::filesystem::path& path)
+{
+    const auto value = Xattr::CPP::getxattr(path, Tessarn::Constants::placeholderAttribute);
+    const std::vector<unsigned char> bytes = value
+        ? std::vector<unsigned char>(value->begin(), value->end())
+        : std::vector<unsigned char>();
+    return Tessarn::PlaceHolderAttributes::fromData(path, bytes);
+}
+
+std::optional<std::uint64_t> actualSize(const Tessarn::PlaceHolderAttributes& record)
+{
+    try {
+        return record.realSize();
+    } catch (const std::exception& e) {
+        std::cerr << "Cannot determine the actual size of " << record.path << ": " << e.what()
+                  << std::endl;
+        return std::nullopt;
+    }
+}
+
+// A dehydrated record validates against the actual size; one that cannot be
+// determined does not validate.
+bool isValid(const Tessarn::PlaceHolderAttributes& record, bool actualSizeKnown)
+{
+    if (record.state == Tessarn::Constants::States::Dehydrated && !actualSizeKnown)
+        return false;
+    return record.validate();
+}
+
+} // namespace
+
+void printRegistration(const std::filesystem::path& path)
+{
+    try {
+        const auto registration = Tessarn::Registration::fromAttributes(path);
+        if (registration.isOk()) {
+            printLine(fmt::format("Tessarn Stat: '{}' Owner: '{}' Tessarn Version: {}",
+                                  path.native(), registration.owner(), registration.version()));
+        } else {
+            printLine(fmt::format("Tessarn Stat: '{}' ({})", path.native(), registration.error()));
+        }
+    } catch (const nlohmann::json::exception& e) {
+        std::cerr << "Malformed registration of " << path << ": " << e.what() << std::endl;
+        printLine(fmt::format("Tessarn Stat: '{}' ({})", path.native(), e.what()));
+    }
+}
+
+void printHeader()
+{
+    printLine(fmt::format("{:<60} {:<4} {:<10} {:<10} {:<10} {:<10} {:<33} {}", "Path", "Valid",
+                          "Size", "ActualSize", "State", "PinState", "Etag", "FileId"));
+}
+
+void printRow(const std::filesystem::path& path)
+{
+    Tessarn::PlaceHolderAttributes record;
+    try {
+        record = readRecord(path);
+    } catch (const nlohmann::json::exception& e) {
+        std::cerr << "Malformed placeholder record of " << path << ": " << e.what() << std::endl;
+        return;
+    }
+    const auto actual = actualSize(record);
+    const auto mark = isValid(record, actual.has_value()) ? validMark : invalidMark;
+    // The mark is two columns wide but the formatter counts it as one, so the centred
+    // four-column field is written out by hand: a blank, the mark, a blank.
+    printLine(fmt::format("{:<60}  {}  {:>10} {:>10} {:>10} {:>10} {:<33} {}",
+                          path.filename().native(), mark, record.size,
+                          actual ? std::to_string(*actual) : std::string(),
+                          stateWord(record.state), pinStateWord(record.pinState), record.etag,
+                          record.fileId));
+}
+
+} // namespace TessarnStat
