@@ -1,4 +1,5 @@
 #include "json_number.h"
+#include "msgpack.h"
 #include "tessarn.h"
 
 #include <string>
@@ -6,9 +7,6 @@
 namespace Tessarn {
 
 namespace {
-constexpr bool strict = true;
-constexpr bool allowExceptions = true;
-
 template <typename Enum> Enum lowByteOf(const nlohmann::json& value)
 {
     return static_cast<Enum>(static_cast<std::uint8_t>(detail::unsignedNumber(value)));
@@ -23,7 +21,7 @@ PlaceHolderAttributes PlaceHolderAttributes::fromData(const std::filesystem::pat
     if (data.empty())
         return record;
 
-    const auto json = nlohmann::json::from_msgpack(data, strict, allowExceptions);
+    const auto json = detail::decodeMessagePack(data);
     // One member at a time, in this order, so the first fault in it is the one reported.
     record.etag = json.at("etag").get<std::string>();
     record.fileId = json.at("fileid").get<std::string>();

@@ -1,4 +1,5 @@
 #include "json_number.h"
+#include "msgpack.h"
 #include "tessarn.h"
 
 #include <fmt/format.h>
@@ -26,7 +27,7 @@ Registration Registration::fromData(const std::filesystem::path& path,
     if (data.empty())
         return Registration(path).withError("Invalid path");
 
-    const auto json = nlohmann::json::from_msgpack(data, true, true);
+    const auto json = detail::decodeMessagePack(data);
     Registration registration(path, json.at("owner").get<std::string>());
     registration.m_version = detail::versionNumber(json.at("version"));
     return registration;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace TessarnStat {
@@ -60,24 +61,32 @@ Tessarn::PlaceHolderAttributes readRecord(const std::filesystem::path& path)
     return Tessarn::PlaceHolderAttributes::fromData(path, bytes);
 }
 
+void reportUnknownSize(const std::filesystem::path& path, const std::string& reason)
+{
+    std::cerr << "Cannot determine the actual size of " << path << ": " << reason << std::endl;
+}
+
 std::optional<std::uint64_t> actualSize(const Tessarn::PlaceHolderAttributes& record)
 {
     try {
         return record.realSize();
-    } catch (const std::exception& e) {
-        std::cerr << "Cannot determine the actual size of " << record.path << ": " << e.what()
-                  << std::endl;
-        return std::nullopt;
+    } catch (const std::filesystem::filesystem_error& e) {
+        reportUnknownSize(record.path, e.what());
+    } catch (const std::logic_error&) {
+        reportUnknownSize(record.path, "its realsize attribute holds no number in range");
     }
+    return std::nullopt;
 }
 
-// A dehydrated record validates against the actual size; one that cannot be
-// determined does not validate.
-bool isValid(const Tessarn::PlaceHolderAttributes& record, bool actualSizeKnown)
+// validate() asks for the actual size again; a size that cannot be determined (or has
+// vanished since) does not validate a dehydrated record.
+bool isValid(const Tessarn::PlaceHolderAttributes& record)
 {
-    if (record.state == Tessarn::Constants::States::Dehydrated && !actualSizeKnown)
+    try {
+        return record.validate();
+    } catch (const std::exception&) {
         return false;
-    return record.validate();
+    }
 }
 
 } // namespace
@@ -114,7 +123,7 @@ void printRow(const std::filesystem::path& path)
         return;
     }
     const auto actual = actualSize(record);
-    const auto mark = isValid(record, actual.has_value()) ? validMark : invalidMark;
+    const auto mark = isValid(record) ? validMark : invalidMark;
     // The mark is two columns wide but the formatter counts it as one, so the centred
     // four-column field is written out by hand: a blank, the mark, a blank.
     printLine(fmt::format("{:<60}  {}  {:>10} {:>10} {:>10} {:>10} {:<33} {}",

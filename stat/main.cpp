@@ -65,6 +65,8 @@ int main(int argc, char** argv)
         return run(argv[1]);
     } catch (const std::exception& e) {
         std::cerr << "tessarn_stat: " << e.what() << std::endl;
-        return failureStatus;
+    } catch (...) {
+        std::cerr << "tessarn_stat: unexpected failure" << std::endl;
     }
+    return failureStatus;
 }
