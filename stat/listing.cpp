@@ -1,13 +1,12 @@
 #include "listing.h"
 
-#include <tessarn.h>
-
 #include <fmt/format.h>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <tessarn.h>
 
 namespace TessarnStat {
 
@@ -55,9 +54,9 @@ std::string_view pinStateWord(Tessarn::Constants::PinStates pinState)
 Tessarn::PlaceHolderAttributes readRecord(const std::filesystem::path& path)
 {
     const auto value = Xattr::CPP::getxattr(path, Tessarn::Constants::placeholderAttribute);
-    const std::vector<unsigned char> bytes = value
-        ? std::vector<unsigned char>(value->begin(), value->end())
-        : std::vector<unsigned char>();
+    const std::vector<unsigned char> bytes =
+        value ? std::vector<unsigned char>(value->begin(), value->end())
+              : std::vector<unsigned char>();
     return Tessarn::PlaceHolderAttributes::fromData(path, bytes);
 }
 
@@ -128,9 +127,8 @@ void printRow(const std::filesystem::path& path)
     // four-column field is written out by hand: a blank, the mark, a blank.
     printLine(fmt::format("{:<60}  {}  {:>10} {:>10} {:>10} {:>10} {:<33} {}",
                           path.filename().native(), mark, record.size,
-                          actual ? std::to_string(*actual) : std::string(),
-                          stateWord(record.state), pinStateWord(record.pinState), record.etag,
-                          record.fileId));
+                          actual ? std::to_string(*actual) : std::string(), stateWord(record.state),
+                          pinStateWord(record.pinState), record.etag, record.fileId));
 }
 
 } // namespace TessarnStat

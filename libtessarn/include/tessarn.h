@@ -1,9 +1,10 @@
 // libtessarn: the placeholder and registration records of a Tessarn folder, kept in
 // extended attributes, and thin wrappers over the extended-attribute system calls.
 //
-// Malformed record bytes raise nlohmann::json's parse_error, type_error or out_of_range;
-// the library catches nothing, so callers that must not throw catch
-// nlohmann::json::exception themselves.
+// Malformed record bytes raise nlohmann::json's parse_error, type_error or out_of_range
+// (values nested deeper than any record needs count as malformed: parse_error); the
+// library catches nothing, so callers that must not throw catch nlohmann::json::exception
+// themselves.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,9 @@
 #include "scratch_folder.h"
 
-#include <tessarn.h>
-
 #include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <tessarn.h>
 
 using namespace TessarnTest;
 using Tessarn::PlaceHolderAttributes;
@@ -37,16 +36,19 @@ Bytes mapOf(const std::vector<std::pair<std::string, Bytes>>& members)
 // The example record with some members replaced in place, added, or (given no bytes) left out.
 Bytes exampleWith(const std::vector<std::pair<std::string, std::optional<Bytes>>>& changes)
 {
-    std::vector<std::pair<std::string, Bytes>> members = {
-        {"etag", fixstr("abc")}, {"fileid", fixstr("42")}, {"pinstate", hex("03")},
-        {"size", hex("CD 03 E8")}, {"state", hex("01")}};
-    for (const auto& [key, value] : changes) {
-        const auto member = std::find_if(members.begin(), members.end(),
-                                         [&](const auto& member) { return member.first == key; });
+    std::vector<std::pair<std::string, Bytes>> members = {{"etag", fixstr("abc")},
+                                                          {"fileid", fixstr("42")},
+                                                          {"pinstate", hex("03")},
+                                                          {"size", hex("CD 03 E8")},
+                                                          {"state", hex("01")}};
+    for (const auto& change : changes) {
+        const auto member = std::find_if(members.begin(), members.end(), [&](const auto& member) {
+            return member.first == change.first;
+        });
         if (member == members.end())
-            members.emplace_back(key, *value);
-        else if (value)
-            member->second = *value;
+            members.emplace_back(change.first, *change.second);
+        else if (change.second)
+            member->second = *change.second;
         else
             members.erase(member);
     }
@@ -63,16 +65,15 @@ void expectFields(const PlaceHolderAttributes& record, const std::string& etag,
     EXPECT_EQ(static_cast<unsigned>(record.pinState), pinState);
 }
 
-template <typename Exception>
-void expectFailure(const Bytes& data, int id, const std::string& text)
+template <typename Exception> void expectFailure(const Bytes& data, int id, const std::string& text)
 {
     expectJsonError<Exception>([&] { PlaceHolderAttributes::fromData("f", data); }, id, text);
 }
 
 TEST(PlaceholderEncoding, MatchesTheDocumentedBytes)
 {
-    const auto record = PlaceHolderAttributes("f", "abc", "42", 1000, States::Dehydrated,
-                                              PinStates::Inherited);
+    const auto record =
+        PlaceHolderAttributes("f", "abc", "42", 1000, States::Dehydrated, PinStates::Inherited);
     EXPECT_EQ(record.toData(), example);
     EXPECT_EQ(PlaceHolderAttributes::fromData("f", {}).toData(), defaultEncoding);
 }
@@ -80,14 +81,15 @@ TEST(PlaceholderEncoding, MatchesTheDocumentedBytes)
 TEST(PlaceholderEncoding, StringsTakeTheirShortestForm)
 {
     const std::vector<std::pair<std::size_t, Bytes>> cases = {
-        {31, hex("BF")},       {32, hex("D9 20")},    {255, hex("D9 FF")},
+        {31, hex("BF")},        {32, hex("D9 20")},       {255, hex("D9 FF")},
         {256, hex("DA 01 00")}, {65535, hex("DA FF FF")}, {65536, hex("DB 00 01 00 00")}};
     for (const auto& [length, header] : cases) {
         const std::string etag(length, 'e');
         const auto data = PlaceHolderAttributes::create("f", etag, "", 0).toData();
-        const auto expected = hex("85") + fixstr("etag") + header + Bytes(etag.begin(), etag.end())
-            + fixstr("fileid") + hex("A0") + fixstr("pinstate") + hex("03") + fixstr("size")
-            + hex("00") + fixstr("state") + hex("01");
+        const auto expected = hex("85") + fixstr("etag") + header +
+                              Bytes(etag.begin(), etag.end()) + fixstr("fileid") + hex("A0") +
+                              fixstr("pinstate") + hex("03") + fixstr("size") + hex("00") +
+                              fixstr("state") + hex("01");
         EXPECT_EQ(data, expected) << length << " bytes";
     }
 }
@@ -115,9 +117,8 @@ TEST(PlaceholderEncoding, NumbersTakeTheirShortestUnsignedForm)
 
 TEST(PlaceholderDecoding, RoundTripsUnderAnotherPath)
 {
-    const auto original = PlaceHolderAttributes("a/f", std::string("e\0t", 3), "id",
-                                                123456789012, States::Hydrating,
-                                                PinStates::Excluded);
+    const auto original = PlaceHolderAttributes("a/f", std::string("e\0t", 3), "id", 123456789012,
+                                                States::Hydrating, PinStates::Excluded);
     const auto decoded = PlaceHolderAttributes::fromData("b/g", original.toData());
     EXPECT_TRUE(decoded.ok);
     EXPECT_EQ(decoded.path, "b/g");
@@ -139,15 +140,18 @@ TEST(PlaceholderDecoding, EmptyBytesGiveTheDefaultRecord)
 
 TEST(PlaceholderDecoding, ToleratesOrderExtraMembersAndOtherNumberForms)
 {
-    const auto reordered = mapOf({{"state", hex("01")}, {"size", hex("CD 03 E8")},
-                                  {"pinstate", hex("03")}, {"fileid", fixstr("42")},
-                                  {"etag", fixstr("abc")}, {"extra", hex("92 C3 C0")}});
+    const auto reordered = mapOf({{"state", hex("01")},
+                                  {"size", hex("CD 03 E8")},
+                                  {"pinstate", hex("03")},
+                                  {"fileid", fixstr("42")},
+                                  {"etag", fixstr("abc")},
+                                  {"extra", hex("92 C3 C0")}});
     expectFields(PlaceHolderAttributes::fromData("f", reordered), "abc", "42", 1000, 1, 3);
 
     const std::vector<std::pair<Bytes, unsigned long>> sizes = {
-        {hex("D1 03 E8"), 1000},                          // int16
-        {hex("CB 40 8F 45 99 99 99 99 9A"), 1000},        // float64 1000.7
-        {hex("CA 44 7A 2C CD"), 1000},                    // float32 1000.7
+        {hex("D1 03 E8"), 1000},                                // int16
+        {hex("CB 40 8F 45 99 99 99 99 9A"), 1000},              // float64 1000.7
+        {hex("CA 44 7A 2C CD"), 1000},                          // float32 1000.7
         {hex("FF"), std::numeric_limits<unsigned long>::max()}, // -1
     };
     for (const auto& [form, size] : sizes)
@@ -171,8 +175,10 @@ TEST(PlaceholderDecoding, MalformedBytesRaiseParseError)
 
 TEST(PlaceholderDecoding, ValuesOtherThanAMapRaiseTypeError304)
 {
-    expectFailure<nlohmann::json::type_error>(hex("93 01 02 03"), 304, "cannot use at() with array");
-    expectFailure<nlohmann::json::type_error>(hex("A3 61 62 63"), 304, "cannot use at() with string");
+    expectFailure<nlohmann::json::type_error>(hex("93 01 02 03"), 304,
+                                              "cannot use at() with array");
+    expectFailure<nlohmann::json::type_error>(hex("A3 61 62 63"), 304,
+                                              "cannot use at() with string");
     expectFailure<nlohmann::json::type_error>(hex("C0"), 304, "cannot use at() with null");
     expectFailure<nlohmann::json::type_error>(hex("2A"), 304, "cannot use at() with number");
 }
@@ -284,7 +290,13 @@ TEST_F(PlaceholderOnDisk, RealSizeParsesTheAttributeLikeStol)
 {
     const auto record = PlaceHolderAttributes::create(file, "e", "i", 1000);
     const std::vector<std::pair<std::string, std::uint64_t>> texts = {
-        {"  12abc", 12}, {"+7", 7}, {"0", 0}, {std::string("5\0" "9", 3), 5},
+        {"  12abc", 12},
+        {"+7", 7},
+        {"0", 0},
+        {std::string("5\0"
+                     "9",
+                     3),
+         5},
         {"-1", std::numeric_limits<std::uint64_t>::max()}};
     for (const auto& [text, size] : texts) {
         setRealSize(text);

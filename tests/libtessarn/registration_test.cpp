@@ -1,8 +1,7 @@
 #include "scratch_folder.h"
 
-#include <tessarn.h>
-
 #include <nlohmann/json.hpp>
+#include <tessarn.h>
 
 using namespace TessarnTest;
 using Tessarn::Registration;
@@ -18,8 +17,7 @@ Bytes u1WithVersion(const Bytes& version)
     return Bytes(u1Encoding.begin(), u1Encoding.end() - 1) + version;
 }
 
-template <typename Exception>
-void expectFailure(const Bytes& data, int id, const std::string& text)
+template <typename Exception> void expectFailure(const Bytes& data, int id, const std::string& text)
 {
     expectJsonError<Exception>([&] { Registration::fromData("d", data); }, id, text);
 }
@@ -29,9 +27,9 @@ TEST(RegistrationEncoding, MatchesTheDocumentedBytes)
     EXPECT_EQ(Registration("d", "u1").toData(), u1Encoding);
 
     const std::string longOwner(256, 'o');
-    EXPECT_EQ(Registration("d", longOwner).toData(),
-              hex("82 A5 6F 77 6E 65 72 DA 01 00") + Bytes(longOwner.begin(), longOwner.end())
-                  + hex("A7 76 65 72 73 69 6F 6E 00"));
+    EXPECT_EQ(Registration("d", longOwner).toData(), hex("82 A5 6F 77 6E 65 72 DA 01 00") +
+                                                         Bytes(longOwner.begin(), longOwner.end()) +
+                                                         hex("A7 76 65 72 73 69 6F 6E 00"));
 
     for (const auto& version : {hex("CD 01 2C"), hex("FF"), hex("D2 80 00 00 00")}) {
         const auto data = u1WithVersion(version);
@@ -49,8 +47,8 @@ TEST(RegistrationDecoding, ReadsOwnerAndVersionByKey)
     EXPECT_EQ(plain.version(), 0);
 
     const std::vector<std::pair<Bytes, int>> versions = {
-        {hex("03"), 3},     {hex("C3"), 1},  {hex("C2"), 0},
-        {hex("CB 40 07 33 33 33 33 33 33"), 2}, // 2.9
+        {hex("03"), 3},     {hex("C3"), 1},
+        {hex("C2"), 0},     {hex("CB 40 07 33 33 33 33 33 33"), 2}, // 2.9
         {hex("D0 FB"), -5}, {hex("CE 7F FF FF FF"), 2147483647}};
     for (const auto& [form, version] : versions)
         EXPECT_EQ(Registration::fromData("d", u1WithVersion(form)).version(), version);
@@ -80,8 +78,9 @@ TEST(RegistrationDecoding, MalformedRecordsRaiseTheJsonLibrarysErrors)
                                                 "key 'owner' not found");
     expectFailure<nlohmann::json::out_of_range>(hex("81 A5 6F 77 6E 65 72 A2 75 31"), 403,
                                                 "key 'version' not found");
-    expectFailure<nlohmann::json::type_error>(hex("82 A5 6F 77 6E 65 72 01 A7 76 65 72 73 69 6F 6E 00"),
-                                              302, "type must be string, but is number");
+    expectFailure<nlohmann::json::type_error>(
+        hex("82 A5 6F 77 6E 65 72 01 A7 76 65 72 73 69 6F 6E 00"), 302,
+        "type must be string, but is number");
     expectFailure<nlohmann::json::type_error>(u1WithVersion(hex("A1 31")), 302,
                                               "type must be number, but is string");
     expectFailure<nlohmann::json::type_error>(u1WithVersion(hex("C0")), 302,
@@ -109,8 +108,8 @@ TEST_F(RegistrationOnDisk, FollowsTheFoldersStates)
     EXPECT_EQ(rawAttribute(folder, attribute), u1Encoding) << "rewritten with version 0";
 
     const auto refused = Registration::registerFilesystem(folder, "u2");
-    EXPECT_EQ(refused.error(), "Failed to register Tessarn. The path '" + folder.native()
-                                   + "' is owned by: u1");
+    EXPECT_EQ(refused.error(),
+              "Failed to register Tessarn. The path '" + folder.native() + "' is owned by: u1");
     EXPECT_EQ(refused.owner(), "u1");
     EXPECT_EQ(rawAttribute(folder, attribute), u1Encoding) << "left unchanged";
 
@@ -156,8 +155,7 @@ using RegistrationWithoutXattrs = FolderWithoutXattrs;
 TEST_F(RegistrationWithoutXattrs, RegisteringFails)
 {
     EXPECT_EQ(Registration::fromAttributes(folder).error(), "No registration info found");
-    EXPECT_EQ(Registration::registerFilesystem(folder, "u1").error(),
-              "Failed to register Tessarn");
+    EXPECT_EQ(Registration::registerFilesystem(folder, "u1").error(), "Failed to register Tessarn");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(Registration::unregisterFilesystem(Registration(folder)));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Failed to unregister Tessarn\n");

@@ -2,14 +2,13 @@
 // under test, byte strings written as hex, and a thread with a small stack.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 #include <pthread.h>
 #include <sstream>
@@ -66,8 +65,7 @@ inline void setRawAttribute(const std::filesystem::path& path, const std::string
     setRawAttribute(path, name, std::string(value.begin(), value.end()));
 }
 
-inline std::optional<Bytes> rawAttribute(const std::filesystem::path& path,
-                                         const std::string& name)
+inline std::optional<Bytes> rawAttribute(const std::filesystem::path& path, const std::string& name)
 {
     const auto size = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
     if (size < 0)
@@ -102,7 +100,8 @@ inline void runOnSmallStack(const std::function<void()>& work, std::size_t stack
         (*static_cast<const std::function<void()>*>(argument))();
         return nullptr;
     };
-    const int rc = pthread_create(&thread, &attributes, entry, const_cast<std::function<void()>*>(&work));
+    const int rc =
+        pthread_create(&thread, &attributes, entry, const_cast<std::function<void()>*>(&work));
     pthread_attr_destroy(&attributes);
     ASSERT_EQ(rc, 0);
     pthread_join(thread, nullptr);

@@ -1,9 +1,8 @@
 #include "scratch_folder.h"
 
-#include <tessarn.h>
-
 #include <cerrno>
 #include <dlfcn.h>
+#include <tessarn.h>
 
 using namespace TessarnTest;
 
@@ -83,10 +82,15 @@ TEST_F(XattrTest, WrappersReturnLengthsOrNegatedErrno)
 TEST_F(XattrTest, WholeValueIsReadInBuffersGrowingBy255Bytes)
 {
     const std::vector<std::pair<std::size_t, std::vector<std::size_t>>> cases = {
-        {0, {255}},   {254, {255}},      {255, {255}},
-        {256, {255, 510}}, {510, {255, 510}}, {511, {255, 510, 765}},
-        {4000, {255, 510, 765, 1020, 1275, 1530, 1785, 2040, 2295, 2550, 2805, 3060, 3315,
-                3570, 3825, 4080}},
+        {0, {255}},
+        {254, {255}},
+        {255, {255}},
+        {256, {255, 510}},
+        {510, {255, 510}},
+        {511, {255, 510, 765}},
+        {4000,
+         {255, 510, 765, 1020, 1275, 1530, 1785, 2040, 2295, 2550, 2805, 3060, 3315, 3570, 3825,
+          4080}},
     };
     for (const auto& [length, expectedSizes] : cases) {
         const auto value = valueOfLength(length);

@@ -1,12 +1,11 @@
 // Runs the built tessarn_stat on folders made here and compares its output line by line.
 #include "scratch_folder.h"
 
-#include <tessarn.h>
-
 #include <algorithm>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <tessarn.h>
 
 using namespace TessarnTest;
 using Tessarn::PlaceHolderAttributes;
@@ -41,9 +40,9 @@ std::string padded(std::string text, std::size_t width, bool right)
 
 std::string header()
 {
-    return padded("Path", 60, false) + " Valid " + padded("Size", 10, false) + " "
-        + padded("ActualSize", 10, false) + " " + padded("State", 10, false) + " "
-        + padded("PinState", 10, false) + " " + padded("Etag", 33, false) + " FileId";
+    return padded("Path", 60, false) + " Valid " + padded("Size", 10, false) + " " +
+           padded("ActualSize", 10, false) + " " + padded("State", 10, false) + " " +
+           padded("PinState", 10, false) + " " + padded("Etag", 33, false) + " FileId";
 }
 
 // The name in 60 columns, the mark between two blanks in a field of four, then the numbers
@@ -52,9 +51,9 @@ std::string row(const std::string& name, const std::string& mark, const std::str
                 const std::string& actual, const std::string& state, const std::string& pin,
                 const std::string& etag = "", const std::string& fileId = "")
 {
-    return padded(name, 60, false) + "  " + mark + "  " + padded(size, 10, true) + " "
-        + padded(actual, 10, true) + " " + padded(state, 10, true) + " " + padded(pin, 10, true)
-        + " " + padded(etag, 33, false) + " " + fileId;
+    return padded(name, 60, false) + "  " + mark + "  " + padded(size, 10, true) + " " +
+           padded(actual, 10, true) + " " + padded(state, 10, true) + " " + padded(pin, 10, true) +
+           " " + padded(etag, 33, false) + " " + fileId;
 }
 
 class StatTool : public ScratchFolder {
@@ -65,15 +64,18 @@ protected:
         const auto errFile = output / "err";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         std::vector<char*> argv{const_cast<char*>(TESSARN_STAT_BINARY)};
         for (const auto& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         pid_t pid = 0;
         Outcome result;
-        const int rc = posix_spawn(&pid, TESSARN_STAT_BINARY, &actions, nullptr, argv.data(), environ);
+        const int rc =
+            posix_spawn(&pid, TESSARN_STAT_BINARY, &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0) {
             ADD_FAILURE() << "cannot start " << TESSARN_STAT_BINARY << ": " << std::strerror(rc);
@@ -102,14 +104,15 @@ protected:
 
     void writeRecord(const std::filesystem::path& file, const PlaceHolderAttributes& record)
     {
-        setRawAttribute(file, std::string(Tessarn::Constants::placeholderAttribute), record.toData());
+        setRawAttribute(file, std::string(Tessarn::Constants::placeholderAttribute),
+                        record.toData());
     }
 
     // Rows come in the file system's order; the tests compare them as a set.
     static std::vector<std::string> sortedRows(const Outcome& outcome)
     {
-        std::vector<std::string> rows(outcome.out.begin() + std::min<std::size_t>(2, outcome.out.size()),
-                                      outcome.out.end());
+        std::vector<std::string> rows(
+            outcome.out.begin() + std::min<std::size_t>(2, outcome.out.size()), outcome.out.end());
         std::sort(rows.begin(), rows.end());
         return rows;
     }
@@ -126,21 +129,23 @@ TEST_F(StatTool, ListsTheRecordsOfARegisteredFolder)
 {
     ASSERT_TRUE(Tessarn::Registration::registerFilesystem(folder, "client:1234"));
     writeFile(folder / "placeholder");
-    writeRecord(folder / "placeholder", PlaceHolderAttributes::create(folder / "placeholder",
-                                                                      "etag-1", "id-1", 1000));
+    writeRecord(folder / "placeholder",
+                PlaceHolderAttributes::create(folder / "placeholder", "etag-1", "id-1", 1000));
     writeFile(folder / "plain", "hello");
     writeFile(folder / "hydrated", "content");
-    writeRecord(folder / "hydrated", PlaceHolderAttributes(folder / "hydrated", "e2", "id2", 0,
-                                                            States::Hydrated, PinStates::Unspecified));
+    writeRecord(folder / "hydrated",
+                PlaceHolderAttributes(folder / "hydrated", "e2", "id2", 0, States::Hydrated,
+                                      PinStates::Unspecified));
     writeFile(folder / "filled", "abc");
-    writeRecord(folder / "filled", PlaceHolderAttributes::create(folder / "filled", "e3", "id3", 3));
+    writeRecord(folder / "filled",
+                PlaceHolderAttributes::create(folder / "filled", "e3", "id3", 3));
     writeFile(folder / "odd");
-    writeRecord(folder / "odd", PlaceHolderAttributes(folder / "odd", "e4", "id4", 9,
-                                                       static_cast<States>(7),
-                                                       static_cast<PinStates>(7)));
+    writeRecord(folder / "odd",
+                PlaceHolderAttributes(folder / "odd", "e4", "id4", 9, static_cast<States>(7),
+                                      static_cast<PinStates>(7)));
     writeFile(folder / "pinned");
     writeRecord(folder / "pinned", PlaceHolderAttributes(folder / "pinned", "e5", "id5", 0,
-                                                          States::Hydrating, PinStates::Excluded));
+                                                         States::Hydrating, PinStates::Excluded));
     const auto names = folder / "counted";
     writeFile(names, "12345678");
     setRawAttribute(names, std::string(Tessarn::Constants::realSizeAttribute), "  12 bytes");
@@ -183,9 +188,10 @@ TEST_F(StatTool, SingleFilePrintsItsRowAndFails)
     writeRecord(file, PlaceHolderAttributes::create(file, "abc", "42", 1000));
     const auto result = stat(file);
     EXPECT_EQ(result.status, 255);
-    EXPECT_EQ(result.out,
-              (std::vector{registrationLine(file, "(No registration info found)"), header(),
-                           row("one", valid, "1000", "0", "dehydrated", "inherited", "abc", "42")}));
+    EXPECT_EQ(
+        result.out,
+        (std::vector{registrationLine(file, "(No registration info found)"), header(),
+                     row("one", valid, "1000", "0", "dehydrated", "inherited", "abc", "42")}));
     EXPECT_EQ(result.err, std::vector<std::string>());
 }
 
@@ -193,8 +199,8 @@ TEST_F(StatTool, EmptyFolderPrintsRegistrationAndHeaderOnly)
 {
     const auto result = stat(folder);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, (std::vector{registrationLine(folder, "(No registration info found)"),
-                                       header()}));
+    EXPECT_EQ(result.out,
+              (std::vector{registrationLine(folder, "(No registration info found)"), header()}));
     EXPECT_EQ(result.err, std::vector<std::string>());
 
     setRawAttribute(folder, std::string(Tessarn::Constants::registrationAttribute), Bytes());
@@ -210,9 +216,9 @@ TEST_F(StatTool, LinkToAFolderListsTheFolder)
     std::filesystem::create_symlink("target", link);
     const auto result = stat(link);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, (std::vector{registrationLine(link, "(No registration info found)"),
-                                       header(), row("entry", invalid, "0", "2", "hydrated",
-                                                     "inherited")}));
+    EXPECT_EQ(result.out,
+              (std::vector{registrationLine(link, "(No registration info found)"), header(),
+                           row("entry", invalid, "0", "2", "hydrated", "inherited")}));
 }
 
 TEST_F(StatTool, EntriesWithoutAKnownSizeGetAnEmptyColumn)
@@ -234,8 +240,8 @@ TEST_F(StatTool, EntriesWithoutAKnownSizeGetAnEmptyColumn)
     for (const auto& name : {"sub", "to-sub", "bad"}) {
         EXPECT_EQ(std::count_if(result.err.begin(), result.err.end(),
                                 [&](const auto& line) {
-                                    return line.find((folder / name).native() + '"')
-                                        != std::string::npos;
+                                    return line.find((folder / name).native() + '"') !=
+                                           std::string::npos;
                                 }),
                   1)
             << name;
@@ -291,7 +297,8 @@ TEST_F(StatTool, UnreadableStatusIsAnErrorNotAbsence)
 
 TEST_F(StatTool, NeedsExactlyOneArgument)
 {
-    for (const auto& arguments : {std::vector<std::string>{}, std::vector{folder.native(), folder.native()}}) {
+    for (const auto& arguments :
+         {std::vector<std::string>{}, std::vector{folder.native(), folder.native()}}) {
         const auto result = stat(arguments);
         EXPECT_EQ(result.status, 255);
         EXPECT_EQ(result.out, std::vector<std::string>());
