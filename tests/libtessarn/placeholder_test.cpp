@@ -153,6 +153,9 @@ TEST(PlaceholderDecoding, ToleratesOrderExtraMembersAndOtherNumberForms)
         {hex("CB 40 8F 45 99 99 99 99 9A"), 1000},              // float64 1000.7
         {hex("CA 44 7A 2C CD"), 1000},                          // float32 1000.7
         {hex("FF"), std::numeric_limits<unsigned long>::max()}, // -1
+        // Floats beyond the range, where a plain cast is undefined, saturate.
+        {hex("CB 7F F0 00 00 00 00 00 00"), std::numeric_limits<unsigned long>::max()}, // +inf
+        {hex("CB 7F F8 00 00 00 00 00 00"), 0},                                         // NaN
     };
     for (const auto& [form, size] : sizes)
         EXPECT_EQ(PlaceHolderAttributes::fromData("f", exampleWith({{"size", form}})).size, size);
