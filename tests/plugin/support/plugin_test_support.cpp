@@ -197,6 +197,36 @@ VDK::VfsSetupParams SyncFolder::params() const
     return params;
 }
 
+VDK::SyncFileItem OfflineFolderTest::item(const QString& name, CSyncEnums::ItemType type,
+                                          qint64 size, std::time_t modtime)
+{
+    VDK::SyncFileItem item;
+    item.file = name;
+    item.type = type;
+    item.size = size;
+    item.modtime = modtime;
+    item.etag = "etag-" + name.toUtf8();
+    item.fileId = "id-" + name.toUtf8();
+    return item;
+}
+
+VDK::PlaceholderRecord OfflineFolderTest::record(const QString& relative) const
+{
+    return VDK::placeHolderAttributes(sync.filePath(relative));
+}
+
+void OfflineFolderTest::writeRecord(const QString& relative, States state, PinStates pinState,
+                                    quint64 size)
+{
+    const QString path = sync.filePath(relative);
+    if (!QFileInfo::exists(path)) {
+        ASSERT_TRUE(writeFile(path, QByteArray()));
+    }
+    const VDK::PlaceholderRecord stored(VDK::FileSystem::toFilesystemPath(path), "etag",
+                                        "id-" + relative.toStdString(), size, state, pinState);
+    ASSERT_TRUE(VDK::writePlaceHolderAttributes(stored));
+}
+
 bool writeFile(const QString& path, const QByteArray& content)
 {
     QFile file(path);

@@ -3,7 +3,10 @@
 // daemon.
 #pragma once
 
+#include <records.h>
 #include <vfs_tessarn.h>
+
+#include <gtest/gtest.h>
 
 #include <QMutex>
 #include <QStringList>
@@ -124,6 +127,25 @@ private:
     QString folderPath;
     std::unique_ptr<VDK::SyncJournalDb> db;
     QUuid account = QUuid::fromString(QStringLiteral("{0f8fad5b-d9cb-469f-a165-70867728950e}"));
+};
+
+// A started plug-in over a plain folder, for the operations that need no daemon.
+class OfflineFolderTest : public ::testing::Test {
+protected:
+    using States = ::Tessarn::Constants::States;
+    using PinStates = ::Tessarn::Constants::PinStates;
+
+    void SetUp() override { vfs.start(sync.params()); }
+
+    static VDK::SyncFileItem item(const QString& name, CSyncEnums::ItemType type, qint64 size = 1000,
+                                  std::time_t modtime = 1600000000);
+    VDK::PlaceholderRecord record(const QString& relative) const;
+    // Stores a record for the file, creating the file when it is missing.
+    void writeRecord(const QString& relative, States state, PinStates pinState, quint64 size = 1000);
+
+    SyncFolder sync;
+    LogCapture log;
+    OfflineTessarn vfs;
 };
 
 bool writeFile(const QString& path, const QByteArray& content);
