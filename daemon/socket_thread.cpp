@@ -3,6 +3,7 @@
 #include "console.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
@@ -36,7 +37,14 @@ bool SocketThread::start(const std::string& socketPath)
     if (m_worker.joinable() || m_stopping)
         return true;
     auto started = m_started.get_future();
+    // Signals are for the main thread, whose wait in the FUSE loop they must interrupt; the
+    // worker and its tick thread block them all.
+    sigset_t all;
+    sigset_t previous;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_BLOCK, &all, &previous);
     m_worker = std::thread(&SocketThread::run, this);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     started.get();
     connectSocket(socketPath);
     return true;
@@ -195,9 +203,10 @@ std::string SocketThread::readSocket()
     const auto count = ::read(m_socket, buffer, readChunk);
     if (count > 0)
         return std::string(buffer, static_cast<std::size_t>(count));
+    // Other errors (nothing to read yet, a socket that never connected) are no news.
     if (count == 0)
         connectionLost("the sync client closed the connection");
-    else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+    else if (errno == ECONNRESET)
         connectionLost(std::strerror(errno));
     return {};
 }
