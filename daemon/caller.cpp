@@ -1,0 +1,49 @@
+#include "caller.h"
+
+#include "console.h"
+#include "job_table.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fmt/format.h>
+
+namespace fs = std::filesystem;
+
+namespace TessarnFuse {
+
+std::string processName(pid_t pid)
+{
+    if (pid == 0)
+        return "pid: 0";
+    std::error_code error;
+    const auto executable = fs::read_symlink(fmt::format("/proc/{}/exe", pid), error);
+    if (error) {
+        printError("Failed to locate process name for: ", pid, " error: ", error.message());
+        return fmt::format("unknown: pid: {}", pid);
+    }
+    return executable.string();
+}
+
+bool isDesktopClient(const JobTable& jobs, pid_t caller)
+{
+    const auto client = jobs.clientPid();
+    if (client <= 0 || caller <= 0)
+        return false;
+    if (client == caller)
+        return true;
+    // FUSE names the calling thread, which for a multi-threaded client is one of its tasks.
+    std::error_code error;
+    const auto task = fs::status(fmt::format("/proc/{}/task/{}", client, caller), error);
+    return !error && task.type() != fs::file_type::not_found;
+}
+
+bool isIgnoredApp(const std::string& name, const FilterLists& filters)
+{
+    const auto& byName = filters.byName;
+    if (std::find(byName.begin(), byName.end(), name) != byName.end())
+        return true;
+    return std::any_of(filters.endsWith.begin(), filters.endsWith.end(),
+                       [&name](const std::string& suffix) { return name.ends_with(suffix); });
+}
+
+} // namespace TessarnFuse

@@ -1,0 +1,24 @@
+// tessarn: the FUSE daemon that serves a sync folder with files on demand.
+#include "console.h"
+#include "daemon_options.h"
+#include "startup.h"
+
+#include <exception>
+#include <iomanip>
+
+int main(int argc, char** argv)
+{
+    using namespace TessarnFuse;
+    try {
+        auto options = parseCommandLine(argc, argv);
+        if (!options)
+            return -1;
+        std::ostringstream mountPoint;
+        mountPoint << std::quoted(options->mountPoint.string());
+        printLine("tessarnfuse starting at", mountPoint.str(), ".");
+        return runDaemon(std::move(*options));
+    } catch (const std::exception& e) {
+        printError("tessarnfuse: ", e.what());
+        return -1;
+    }
+}

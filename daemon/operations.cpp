@@ -1,0 +1,96 @@
+// The one operation table handed to FUSE.
+#include "operations.h"
+
+#include "console.h"
+#include "operation_log.h"
+#include "stop_signals.h"
+
+#include <cerrno>
+#include <exception>
+
+namespace TessarnFuse::Operations {
+
+namespace {
+
+// No exception may reach libfuse's C code: it becomes the operation's failure and a line on
+// standard error.
+template <auto operation>
+struct Guarded;
+
+template <typename... Arguments, int (*operation)(Arguments...)>
+struct Guarded<operation> {
+    static int call(Arguments... arguments) noexcept
+    {
+        try {
+            return operation(arguments...);
+        } catch (const std::exception& e) {
+            printError("FUSE operation failed: ", e.what());
+        } catch (...) {
+            printError("FUSE operation failed with an unknown exception");
+        }
+        return -EIO;
+    }
+};
+
+void* guardedInit(fuse_conn_info* connection, fuse_config* config) noexcept
+{
+    try {
+        return init(connection, config);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// Every slot not set here stays empty, so FUSE's defaults apply to it.
+fuse_operations makeTable()
+{
+    fuse_operations table{};
+    table.getattr = Guarded<getattr>::call;
+    table.readlink = Guarded<readlink>::call;
+    table.mknod = Guarded<mknod>::call;
+    table.mkdir = Guarded<mkdir>::call;
+    table.unlink = Guarded<unlink>::call;
+    table.rmdir = Guarded<rmdir>::call;
+    table.symlink = Guarded<symlink>::call;
+    table.rename = Guarded<rename>::call;
+    table.link = Guarded<link>::call;
+    table.chmod = Guarded<chmod>::call;
+    table.chown = Guarded<chown>::call;
+    table.truncate = Guarded<truncate>::call;
+    table.open = Guarded<open>::call;
+    table.read = Guarded<read>::call;
+    table.write = Guarded<write>::call;
+    table.statfs = Guarded<statfs>::call;
+    table.release = Guarded<release>::call;
+    table.fsync = Guarded<fsync>::call;
+    table.setxattr = Guarded<setxattr>::call;
+    table.getxattr = Guarded<getxattr>::call;
+    table.listxattr = Guarded<listxattr>::call;
+    table.removexattr = Guarded<removexattr>::call;
+    table.readdir = Guarded<readdir>::call;
+    table.init = guardedInit;
+    table.access = Guarded<access>::call;
+    table.create = Guarded<create>::call;
+    table.utimens = Guarded<utimens>::call;
+    return table;
+}
+
+const fuse_operations operationTable = makeTable();
+
+} // namespace
+
+void* init(fuse_conn_info*, fuse_config* config)
+{
+    logOperation("/path", "_init", 1, "**** INIT called");
+    serveUntilStopped(fuse_get_context()->fuse);
+    // The inode numbers of the files underneath are the ones applications see.
+    config->use_ino = 1;
+    return nullptr;
+}
+
+const fuse_operations& table()
+{
+    return operationTable;
+}
+
+} // namespace TessarnFuse::Operations

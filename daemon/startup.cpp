@@ -1,0 +1,99 @@
+#include "startup.h"
+
+#include "console.h"
+#include "context.h"
+#include "instances.h"
+#include "operation_log.h"
+#include "operations.h"
+#include "stop_signals.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iomanip>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+#include <tessarn.h>
+#include <unistd.h>
+
+namespace TessarnFuse {
+
+namespace {
+
+std::string quoted(const std::filesystem::path& path)
+{
+    std::ostringstream text;
+    text << std::quoted(path.string());
+    return text.str();
+}
+
+// The folder must be claimed by the owner this daemon serves.
+bool ownedByUs(const DaemonContext& context)
+{
+    const auto mountPoint = quoted(context.mountPoint);
+    try {
+        const auto registration = Tessarn::Registration::fromAttributes(context.mountPoint);
+        if (!registration.error().empty()) {
+            printError("No registration info found for mount point ", mountPoint, " ",
+                       registration.error());
+            return false;
+        }
+        if (registration.owner() != context.ownerId) {
+            printError("Mount point ", mountPoint, " is not owned by ", context.ownerId);
+            return false;
+        }
+        return true;
+    } catch (const nlohmann::json::exception& e) {
+        printError("Cannot decode the registration of mount point ", mountPoint, ": ", e.what());
+        return false;
+    }
+}
+
+int serve(std::vector<std::string>& fuseArguments)
+{
+    std::string command = "fuse command: ";
+    for (const auto& argument : fuseArguments)
+        command += argument + " ";
+    printLine(command);
+
+    fuse_set_log_func(fuseLogHook);
+    installStopHandlers();
+    std::vector<char*> argv;
+    for (auto& argument : fuseArguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const auto& operations = Operations::table();
+    return fuse_main_real(static_cast<int>(argv.size()) - 1, argv.data(), &operations,
+                          sizeof(operations), nullptr);
+}
+
+} // namespace
+
+int runDaemon(DaemonOptions options)
+{
+    auto context = std::make_unique<DaemonContext>(
+        DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug});
+    // Opened before the mount hides it: afterwards this is the only way to the folder.
+    context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY);
+    if (context->rootFd < 0) {
+        printError("Cannot open the mount point ", quoted(context->mountPoint), ": ",
+                   std::strerror(errno));
+        return -1;
+    }
+    publishContext(context.get());
+
+    int result = -1;
+    if (ownedByUs(*context)) {
+        // Created files and directories get exactly the mode the kernel passes.
+        ::umask(0);
+        socketThread().start(options.socketPath);
+        printLine("tessarnfuse starting: PID:", ::getpid(), ", Socket:", options.socketPath);
+        result = serve(options.fuseArguments);
+        printLine("tessarnfuse closing.");
+    }
+    publishContext(nullptr);
+    ::close(context->rootFd);
+    return result;
+}
+
+} // namespace TessarnFuse

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "daemon_options.h"
+
+namespace TessarnFuse {
+
+// Checks the folder's claim, starts the socket worker and serves the mount until it is
+// unmounted. The FUSE main entry's result, or -1 when the folder may not be served.
+int runDaemon(DaemonOptions options);
+
+} // namespace TessarnFuse

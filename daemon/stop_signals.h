@@ -1,0 +1,15 @@
+// SIGTERM, SIGINT and SIGHUP end the FUSE loop as a clean stop. libfuse's own handlers would
+// end it the same way but make the main entry report failure (8), while SIGTERM is how the
+// plug-in stops the daemon every time.
+#pragma once
+
+#include <fuse3/fuse.h>
+
+namespace TessarnFuse {
+
+// Before the FUSE main entry, which then leaves these signals to us.
+void installStopHandlers();
+// From init, once the served file system exists; a stop asked for earlier takes effect now.
+void serveUntilStopped(fuse* filesystem);
+
+} // namespace TessarnFuse

@@ -1,0 +1,52 @@
+// The lines of the sync client's socket API: "COMMAND:payload\n" in both directions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace TessarnFuse {
+
+struct MsgData;
+
+// The request as one line, ending in "\n". Raises nlohmann::json::type_error (316) when a
+// string is not UTF-8 and so cannot be written as JSON text.
+std::string requestLine(const MsgData& data);
+
+// A "V2/HYDRATE_FILE_RESULT" payload taken apart; raises nlohmann::json::exception when the
+// payload is not JSON or lacks a member of the right type.
+struct HydrationAnswer {
+    std::string id;
+    std::optional<std::string> error;
+    std::string status;
+};
+HydrationAnswer parseHydrationAnswer(const std::string& payload);
+
+// A decimal number the way strtol reads one (leading blanks, optional sign, trailing text
+// ignored); nothing when no digit starts it or it leaves [minimum, maximum].
+std::optional<std::int64_t> parseDecimal(std::string_view text, std::int64_t minimum,
+                                         std::int64_t maximum);
+
+std::vector<std::string_view> splitAt(std::string_view text, char separator);
+
+// Joins lines that the reads of a stream socket cut apart. The unfinished tail is kept for
+// the next read, up to a bound past which it is dropped as garbage.
+class LineAssembler {
+public:
+    static constexpr std::size_t maxTail = 64 * 1024;
+
+    struct Lines {
+        std::vector<std::string> complete; // non-empty lines, in order
+        std::size_t droppedBytes = 0;      // an overlong unfinished tail that was thrown away
+    };
+
+    Lines feed(std::string_view bytes);
+    void clear() { m_tail.clear(); }
+
+private:
+    std::string m_tail;
+};
+
+} // namespace TessarnFuse

@@ -1,0 +1,36 @@
+// The plug-in runs inside the sync client: nothing it throws may reach the client, whose
+// event loop and sync engine know nothing of our exceptions.
+#pragma once
+
+#include "logging.h"
+
+#include <QString>
+#include <exception>
+
+namespace VDK {
+
+// Runs body; if it throws, logs a warning naming the operation and returns
+// onFailure(reason) instead.
+template <typename Body, typename OnFailure>
+auto guarded(const char* operation, Body&& body, OnFailure&& onFailure) noexcept
+    -> decltype(body())
+{
+    QString reason;
+    try {
+        return body();
+    } catch (const std::exception& exception) {
+        reason = QString::fromUtf8(exception.what());
+    } catch (...) {
+        reason = QStringLiteral("unknown error");
+    }
+    qCWarning(lcTessarn) << operation << "failed:" << reason;
+    return onFailure(reason);
+}
+
+// For operations without a result: the warning is all there is to do.
+template <typename Body> void guarded(const char* operation, Body&& body) noexcept
+{
+    guarded(operation, std::forward<Body>(body), [](const QString&) {});
+}
+
+} // namespace VDK

@@ -1,0 +1,70 @@
+#include "daemon_setup.h"
+
+#include "logging.h"
+
+#include <vdk/theme.h>
+#include <vdk/utility.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace VDK {
+
+QString ownerIdFor(const QUuid& accountUuid)
+{
+    return QStringLiteral("%1:%2").arg(Theme::instance()->appName(),
+                                       accountUuid.toString(QUuid::WithoutBraces));
+}
+
+FileSystem::Path daemonExecutablePath()
+{
+    const QString installed = QStringLiteral(TESSARN_DAEMON_PATH);
+    const FileSystem::Path besideClient(QDir(QCoreApplication::applicationDirPath())
+                                            .filePath(QFileInfo(installed).fileName()));
+    return besideClient.exists() ? besideClient : FileSystem::Path(installed);
+}
+
+FileSystem::Path configFilePath()
+{
+    const QString located = QStandardPaths::locate(QStandardPaths::ConfigLocation,
+                                                   QStringLiteral("tessarn/config.json"));
+    if (!located.isEmpty())
+        return FileSystem::Path(located);
+    if (Utility::runningInAppImage()) {
+        const QString bundled = QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/../etc/xdg/tessarn/config.json");
+        if (QFileInfo::exists(bundled))
+            return FileSystem::Path(bundled);
+    }
+    return {};
+}
+
+bool operationLogRequested()
+{
+    return qEnvironmentVariableIntValue("HALVORINE_TESSARN_LOG_FUSE") == 1;
+}
+
+QStringList daemonArguments(const QString& configFile, const QString& owner,
+                            const QString& socketPath, const QString& folder, bool operationLog)
+{
+    QStringList arguments{QStringLiteral("-f"), QStringLiteral("-i"), configFile,
+                          QStringLiteral("-o"), owner,
+                          QStringLiteral("-s"), socketPath,
+                          folder};
+    if (operationLog)
+        arguments.prepend(QStringLiteral("-d"));
+    return arguments;
+}
+
+QString unreadableRegistrationText(const QString& folder, const char* reason)
+{
+    qCWarning(lcTessarn) << "Cannot decode the Tessarn registration of" << folder << reason;
+    return QCoreApplication::translate("VDK::Tessarn",
+                                       "The files-on-demand registration of %1 is damaged and "
+                                       "cannot be read: %2")
+        .arg(folder, QString::fromUtf8(reason));
+}
+
+} // namespace VDK

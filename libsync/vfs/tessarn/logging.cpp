@@ -1,0 +1,7 @@
+#include "logging.h"
+
+namespace VDK {
+
+Q_LOGGING_CATEGORY(lcTessarn, "sync.vfs.tessarn", QtInfoMsg)
+
+} // namespace VDK

@@ -1,0 +1,30 @@
+// Reading and writing the placeholder record of a file.
+#pragma once
+
+#include <tessarn.h>
+#include <vdk/result.h>
+
+#include <QString>
+#include <ctime>
+#include <filesystem>
+
+namespace VDK {
+
+// Inside namespace VDK the name Tessarn means the plug-in class, not the library.
+using PlaceholderRecord = ::Tessarn::PlaceHolderAttributes;
+
+// The file's record; a file without one gives the default record, which is not ok. The
+// error is why a stored record could not be decoded.
+Result<PlaceholderRecord, QString> readPlaceHolderAttributes(const std::filesystem::path& path);
+
+// As above, but a record that cannot be decoded counts as absent: a record that is not ok.
+PlaceholderRecord placeHolderAttributes(const std::filesystem::path& path);
+PlaceholderRecord placeHolderAttributes(const QString& path);
+
+// Stores the record in the file it names.
+Result<void, QString> writePlaceHolderAttributes(const PlaceholderRecord& record);
+// Stores the record, then gives the file the modification time.
+Result<void, QString> writePlaceHolderAttributesWithModTime(const PlaceholderRecord& record,
+                                                            std::time_t modTime);
+
+} // namespace VDK

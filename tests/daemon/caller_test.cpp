@@ -1,0 +1,137 @@
+// Caller identification against real processes and threads, and the configuration file.
+#include "caller.h"
+#include "job_table.h"
+#include "test_support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <future>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace TessarnFuse;
+using namespace TessarnTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(ProcessName, IsTheExecutablePathOfTheCaller)
+{
+    EXPECT_EQ(processName(::getpid()), fs::read_symlink("/proc/self/exe").string());
+    EXPECT_EQ(processName(0), "pid: 0");
+
+    testing::internal::CaptureStderr();
+    // Far beyond any pid_max, so no process can have it.
+    EXPECT_EQ(processName(999999999), "unknown: pid: 999999999");
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::StartsWith("Failed to locate process name for: 999999999 error: "));
+}
+
+TEST(IsDesktopClient, RecognisesTheClientAndItsThreadsOnly)
+{
+    JobTable jobs;
+    EXPECT_FALSE(isDesktopClient(jobs, ::getpid())) << "no client pid known yet";
+
+    jobs.setClientPid(::getpid());
+    EXPECT_TRUE(isDesktopClient(jobs, ::getpid()));
+    EXPECT_FALSE(isDesktopClient(jobs, 0));
+    EXPECT_FALSE(isDesktopClient(jobs, -1));
+
+    std::promise<pid_t> threadId;
+    std::promise<void> done;
+    std::thread clientThread([&] {
+        threadId.set_value(::gettid());
+        done.get_future().wait();
+    });
+    const auto thread = threadId.get_future().get();
+    EXPECT_NE(thread, ::getpid());
+    EXPECT_TRUE(isDesktopClient(jobs, thread));
+    done.set_value();
+    clientThread.join();
+
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    EXPECT_FALSE(isDesktopClient(jobs, other));
+    ::kill(other, SIGKILL);
+    ::waitpid(other, nullptr, 0);
+
+    jobs.setClientPid(-5);
+    EXPECT_FALSE(isDesktopClient(jobs, -5));
+}
+
+TEST(IsIgnoredApp, MatchesExactPathsAndSuffixes)
+{
+    const FilterLists filters{{"/usr/bin/indexer"}, {"-thumbnailer", "tracker"}};
+    EXPECT_TRUE(isIgnoredApp("/usr/bin/indexer", filters));
+    EXPECT_FALSE(isIgnoredApp("/usr/local/bin/indexer", filters));
+    EXPECT_TRUE(isIgnoredApp("/usr/bin/gnome-thumbnailer", filters));
+    EXPECT_TRUE(isIgnoredApp("/usr/libexec/tracker", filters));
+    EXPECT_FALSE(isIgnoredApp("tracke", filters)) << "a suffix longer than the name";
+    EXPECT_FALSE(isIgnoredApp("/usr/bin/cat", filters));
+    EXPECT_FALSE(isIgnoredApp("/usr/bin/cat", FilterLists{}));
+
+    const FilterLists suffixOnly{{}, {"indexer"}};
+    EXPECT_TRUE(isIgnoredApp("/usr/bin/indexer", suffixOnly));
+    EXPECT_TRUE(isIgnoredApp("/usr/local/bin/indexer", suffixOnly));
+    EXPECT_TRUE(isIgnoredApp("/usr/bin/cat", FilterLists{{}, {""}})) << "an empty suffix";
+}
+
+class ConfigFileTest : public testing::Test {
+protected:
+    std::string write(std::string_view content)
+    {
+        const auto file = dir.path() / "config.json";
+        writeFile(file, content);
+        return file.string();
+    }
+
+    std::string errorOf(const std::string& file)
+    {
+        try {
+            loadFilterLists(file);
+        } catch (const ConfigError& e) {
+            return e.what();
+        }
+        return "no error";
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ConfigFileTest, LoadsBothListsInFileOrder)
+{
+    const auto lists = loadFilterLists(write(R"({"other": 1, "ignoreApps": {
+        "byName": ["/usr/bin/indexer", "/usr/bin/b"], "endsWith": ["-thumbnailer"]}})"));
+    EXPECT_EQ(lists.byName, (std::vector<std::string>{"/usr/bin/indexer", "/usr/bin/b"}));
+    EXPECT_EQ(lists.endsWith, std::vector<std::string>{"-thumbnailer"});
+
+    const auto empty = loadFilterLists(write(R"({"ignoreApps":{"byName":[],"endsWith":[]}})"));
+    EXPECT_TRUE(empty.byName.empty());
+    EXPECT_TRUE(empty.endsWith.empty());
+}
+
+TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
+{
+    const auto missing = (dir.path() / "missing.json").string();
+    EXPECT_EQ(errorOf(missing), "Cannot open the configuration file \"" + missing +
+                                    "\": No such file or directory");
+    EXPECT_THAT(errorOf(""), testing::StartsWith("Cannot open the configuration file \"\""));
+
+    const auto notJson = write(R"({"ignoreApps": {"byName": [], "endsWith": []}} // note)");
+    EXPECT_THAT(errorOf(notJson),
+                testing::StartsWith("The configuration file \"" + notJson + "\" is not valid JSON"));
+    EXPECT_THAT(errorOf(write(R"({"ignoreApps": {"byName": []}})")),
+                testing::HasSubstr("has no array of strings \"ignoreApps\"/\"endsWith\""));
+    EXPECT_THAT(errorOf(write(R"({"byName": [], "endsWith": []})")),
+                testing::HasSubstr("\"ignoreApps\"/\"byName\""));
+    EXPECT_THAT(errorOf(write(R"({"ignoreApps": {"byName": [1], "endsWith": []}})")),
+                testing::HasSubstr("\"ignoreApps\"/\"byName\""));
+    EXPECT_THAT(errorOf(write(R"({"ignoreApps": {"byName": [], "endsWith": "x"}})")),
+                testing::HasSubstr("\"ignoreApps\"/\"endsWith\""));
+}
+
+} // namespace

@@ -1,0 +1,354 @@
+// The mount behaves like the folder underneath: the same calls give the same results and errno
+// on the mount and on a plain folder; the placeholder-aware answers are checked on their own.
+#include "mount_fixture.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <linux/limits.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <tessarn.h>
+#include <unistd.h>
+
+using namespace TessarnTest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What each call of a workload returned, as comparable text.
+class Results {
+public:
+    void call(const std::string& what, long rc)
+    {
+        m_lines.push_back(what + " -> " + (rc < 0 ? std::string("errno ") + strerrorname_np(errno)
+                                                  : std::to_string(rc)));
+    }
+    void text(const std::string& what, const std::string& value)
+    {
+        m_lines.push_back(what + " = " + value);
+    }
+    void status(const std::string& what, const std::string& path)
+    {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            return call(what + " lstat", -1);
+        text(what, "mode " + std::to_string(st.st_mode) + " size " + std::to_string(st.st_size) +
+                       " links " + std::to_string(st.st_nlink) + " uid " +
+                       std::to_string(st.st_uid) + " mtime " + std::to_string(st.st_mtime));
+    }
+    const std::vector<std::string>& lines() const { return m_lines; }
+
+private:
+    std::vector<std::string> m_lines;
+};
+
+std::string contentOf(const std::string& path)
+{
+    return readFile(path);
+}
+
+std::vector<std::string> sortedNames(const fs::path& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void fileWorkload(Results& r, const fs::path& root)
+{
+    const auto p = [&](const char* relative) { return (root / relative).string(); };
+    r.call("mkdir d", ::mkdir(p("d").c_str(), 0750));
+    r.call("mkdir d again", ::mkdir(p("d").c_str(), 0750));
+    r.status("d", p("d"));
+
+    const int fd = ::open(p("d/f.txt").c_str(), O_CREAT | O_RDWR | O_EXCL, 0640);
+    r.call("create", fd < 0 ? -1 : 0);
+    r.call("write", ::write(fd, "hello world", 11));
+    r.call("pwrite", ::pwrite(fd, "HELLO", 5, 0));
+    r.call("fsync", ::fsync(fd));
+    r.call("fdatasync", ::fdatasync(fd));
+    char buffer[64] = {};
+    r.call("pread", ::pread(fd, buffer, sizeof(buffer), 0));
+    r.text("read back", buffer);
+    r.call("ftruncate", ::ftruncate(fd, 8));
+    ::close(fd);
+    r.call("create exclusive again", ::open(p("d/f.txt").c_str(), O_CREAT | O_EXCL, 0640));
+    r.status("f after ftruncate", p("d/f.txt"));
+    r.call("truncate", ::truncate(p("d/f.txt").c_str(), 3));
+    r.text("content", contentOf(p("d/f.txt")));
+    r.call("chmod", ::chmod(p("d/f.txt").c_str(), 0604));
+    r.status("f after chmod", p("d/f.txt"));
+    r.call("chown", ::chown(p("d/f.txt").c_str(), 65534, 65534));
+    r.status("f after chown", p("d/f.txt"));
+
+    struct timespec times[2] = {{1000, 0}, {2000, 0}};
+    r.call("utimens", ::utimensat(AT_FDCWD, p("d/f.txt").c_str(), times, AT_SYMLINK_NOFOLLOW));
+    r.status("f after utimens", p("d/f.txt"));
+    r.call("access existing", ::access(p("d/f.txt").c_str(), R_OK));
+    r.call("access missing", ::access(p("d/none").c_str(), F_OK));
+    r.call("open missing", ::open(p("d/none").c_str(), O_RDONLY));
+    r.call("open directory for writing", ::open(p("d").c_str(), O_WRONLY));
+    r.call("unlink missing", ::unlink(p("d/none").c_str()));
+    r.call("rmdir not empty", ::rmdir(p("d").c_str()));
+    r.call("rmdir file", ::rmdir(p("d/f.txt").c_str()));
+}
+
+void linkWorkload(Results& r, const fs::path& root)
+{
+    const auto p = [&](const char* relative) { return (root / relative).string(); };
+    r.call("symlink", ::symlink("some/target", p("d/link").c_str()));
+    char target[PATH_MAX] = {};
+    r.call("readlink", ::readlink(p("d/link").c_str(), target, sizeof(target)));
+    r.text("link target", target);
+    r.status("link", p("d/link"));
+    r.call("symlink again", ::symlink("x", p("d/link").c_str()));
+
+    r.call("link", ::link(p("d/f.txt").c_str(), p("d/f2.txt").c_str()));
+    r.status("f linked", p("d/f.txt"));
+    r.call("link onto existing", ::link(p("d/f.txt").c_str(), p("d/link").c_str()));
+
+    writeFile(p("d/g.txt"), "other");
+    r.call("rename noreplace onto existing",
+           ::renameat2(AT_FDCWD, p("d/f2.txt").c_str(), AT_FDCWD, p("d/g.txt").c_str(),
+                       RENAME_NOREPLACE));
+    r.text("g untouched", contentOf(p("d/g.txt")));
+    r.call("rename exchange", ::renameat2(AT_FDCWD, p("d/f.txt").c_str(), AT_FDCWD,
+                                          p("d/g.txt").c_str(), RENAME_EXCHANGE));
+    r.text("f after exchange", contentOf(p("d/f.txt")));
+    r.text("g after exchange", contentOf(p("d/g.txt")));
+    r.call("rename", ::rename(p("d/g.txt").c_str(), p("d/h.txt").c_str()));
+    r.call("rename missing", ::rename(p("d/g.txt").c_str(), p("d/i.txt").c_str()));
+}
+
+void nodeAndAttributeWorkload(Results& r, const fs::path& root)
+{
+    const auto p = [&](const char* relative) { return (root / relative).string(); };
+    r.call("mkfifo", ::mkfifo(p("d/fifo").c_str(), 0620));
+    r.status("fifo", p("d/fifo"));
+    r.call("mknod regular", ::mknod(p("d/node").c_str(), S_IFREG | 0640, 0));
+    r.status("node", p("d/node"));
+    r.call("mknod existing", ::mknod(p("d/node").c_str(), S_IFREG | 0640, 0));
+
+    const auto file = p("d/h.txt");
+    r.call("setxattr", ::setxattr(file.c_str(), "user.t", "value", 5, 0));
+    r.call("setxattr create again", ::setxattr(file.c_str(), "user.t", "v", 1, XATTR_CREATE));
+    char value[64] = {};
+    r.call("getxattr", ::getxattr(file.c_str(), "user.t", value, sizeof(value)));
+    r.text("xattr value", value);
+    r.call("getxattr size", ::getxattr(file.c_str(), "user.t", nullptr, 0));
+    r.call("getxattr too small", ::getxattr(file.c_str(), "user.t", value, 2));
+    char names[256] = {};
+    r.call("listxattr", ::listxattr(file.c_str(), names, sizeof(names)));
+    r.text("xattr names", names);
+    r.call("removexattr", ::removexattr(file.c_str(), "user.t"));
+    r.call("removexattr again", ::removexattr(file.c_str(), "user.t"));
+    r.call("getxattr missing", ::getxattr(file.c_str(), "user.other", value, sizeof(value)));
+
+    std::string listing;
+    for (const auto& name : sortedNames(p("d")))
+        listing += name + " ";
+    r.text("listing", listing);
+
+    struct statvfs fsStats {};
+    r.call("statvfs", ::statvfs(p("d").c_str(), &fsStats));
+    r.text("statvfs", std::to_string(fsStats.f_bsize) + " " + std::to_string(fsStats.f_namemax));
+
+    for (const auto* name : {"d/link", "d/f.txt", "d/f2.txt", "d/h.txt", "d/fifo", "d/node"})
+        r.call(std::string("unlink ") + name, ::unlink(p(name).c_str()));
+    r.call("rmdir", ::rmdir(p("d").c_str()));
+}
+
+std::vector<std::string> workload(const fs::path& root)
+{
+    ::umask(022);
+    Results results;
+    fileWorkload(results, root);
+    linkWorkload(results, root);
+    nodeAndAttributeWorkload(results, root);
+    return results.lines();
+}
+
+TEST(PassThrough, TheMountGivesTheResultsOfThePlainFolder)
+{
+    MountedFolder mount;
+    const auto plain = mount.scratch() / "plain";
+    fs::create_directory(plain);
+    const auto expected = workload(plain);
+    EXPECT_THAT(workload(mount.mountPoint()), testing::ElementsAreArray(expected));
+    // The calls reached the folder underneath, not some cache.
+    EXPECT_TRUE(fs::is_empty(mount.underneath()));
+}
+
+TEST(PassThrough, ADescriptorOfAnUnlinkedFileStaysUsable)
+{
+    MountedFolder mount;
+    const auto file = mount.path("open.txt");
+    writeFile(file, "before");
+    const int fd = ::open(file.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(::pwrite(fd, "AFTER!", 6, 0), 6);
+    char buffer[16] = {};
+    EXPECT_EQ(::pread(fd, buffer, sizeof(buffer), 0), 6);
+    EXPECT_STREQ(buffer, "AFTER!");
+    ::close(fd);
+}
+
+TEST(PassThrough, APathCloseToPathMaxWorksAsOnThePlainFolder)
+{
+    MountedFolder mount;
+    const auto plain = mount.scratch() / "plain";
+    fs::create_directory(plain);
+    // Relative to the root, as an application that works from a directory descriptor does.
+    const std::string component(250, 'n');
+    const auto deepPath = [&](const fs::path& root) {
+        const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+        std::string relative;
+        std::vector<std::string> results;
+        while (relative.size() + 2 * (component.size() + 1) < PATH_MAX - 100) {
+            relative += component + "/";
+            results.push_back(std::to_string(::mkdirat(rootFd, relative.c_str(), 0755)));
+        }
+        relative += std::string(PATH_MAX - 100 - relative.size(), 'f');
+        const int fd = ::openat(rootFd, relative.c_str(), O_CREAT | O_RDWR, 0644);
+        results.push_back("length " + std::to_string(relative.size()));
+        results.push_back("write " + std::to_string(::write(fd, "deep", 4)));
+        struct stat st {};
+        results.push_back("fstatat " + std::to_string(::fstatat(rootFd, relative.c_str(), &st, 0)));
+        ::close(fd);
+        ::close(rootFd);
+        return results;
+    };
+    EXPECT_EQ(deepPath(mount.mountPoint()), deepPath(plain));
+}
+
+TEST(PassThrough, PlaceholdersShowTheirRecordedSize)
+{
+    MountedFolder mount;
+    const auto record = [](unsigned long size) {
+        return Tessarn::PlaceHolderAttributes::create("", "etag", "id", size).toData();
+    };
+    const auto setRecord = [](const fs::path& path, const std::vector<unsigned char>& bytes) {
+        ASSERT_EQ(::lsetxattr(path.c_str(), "user.tessarn.data", bytes.data(), bytes.size(), 0),
+                  0);
+    };
+    writeFile(mount.path("placeholder"), "");
+    setRecord(mount.path("placeholder"), record(12345));
+    writeFile(mount.path("hydrated"), "12345");
+    setRecord(mount.path("hydrated"), record(12345));
+    fs::create_directory(mount.path("dir"));
+    setRecord(mount.path("dir"), record(12345));
+    writeFile(mount.path("plain"), "");
+    writeFile(mount.path("broken"), "");
+    setRecord(mount.path("broken"), {0xc1});
+
+    EXPECT_EQ(fs::file_size(mount.path("placeholder")), 12345u);
+    EXPECT_EQ(fs::file_size(mount.path("hydrated")), 5u);
+    EXPECT_EQ(fs::file_size(mount.path("plain")), 0u);
+    EXPECT_EQ(fs::file_size(mount.path("broken")), 0u) << "an undecodable record is ignored";
+    struct stat directory {};
+    EXPECT_EQ(::stat(mount.path("dir").c_str(), &directory), 0);
+    EXPECT_NE(directory.st_size, 12345);
+    EXPECT_EQ(fs::file_size(mount.underneath("placeholder")), 0u);
+}
+
+TEST(PassThrough, TheDaemonAnswersRealSizeAndADefaultRecord)
+{
+    MountedFolder mount;
+    const auto file = mount.path("a.bin");
+    writeFile(file, std::string(1234, 'x'));
+    // A stored attribute of that name is never what the mount answers.
+    ::lsetxattr(mount.underneath("a.bin").c_str(), "user.tessarn.realsize", "99", 2, 0);
+    char value[64] = {};
+    EXPECT_EQ(::lgetxattr(file.c_str(), "user.tessarn.realsize", value, sizeof(value)), 4);
+    EXPECT_EQ(std::string(value, 4), "1234");
+    EXPECT_EQ(::lgetxattr(file.c_str(), "user.tessarn.realsize", nullptr, 0), 4);
+    EXPECT_EQ(::lgetxattr(file.c_str(), "user.tessarn.realsize", value, 3), -1);
+    EXPECT_EQ(errno, ERANGE);
+
+    const auto expected = Tessarn::PlaceHolderAttributes().toData();
+    ASSERT_EQ(expected.size(), 38u);
+    EXPECT_EQ(::lgetxattr(file.c_str(), "user.tessarn.data", nullptr, 0), 38);
+    EXPECT_EQ(::lgetxattr(file.c_str(), "user.tessarn.data", value, 37), -1);
+    EXPECT_EQ(errno, ERANGE);
+    ASSERT_EQ(::lgetxattr(file.c_str(), "user.tessarn.data", value, sizeof(value)), 38);
+    EXPECT_EQ(std::vector<unsigned char>(value, value + 38), expected);
+
+    EXPECT_EQ(::lgetxattr(file.c_str(), "user.other", value, sizeof(value)), -1);
+    EXPECT_EQ(errno, ENODATA);
+    EXPECT_EQ(::lgetxattr(mount.path("missing").c_str(), "user.tessarn.realsize", value, 64), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(PassThrough, ObjectsCreatedByAnotherUserBelongToThatUser)
+{
+    MountedFolder mount(withFlags({"-p"}));
+    fs::permissions(mount.underneath(), fs::perms::all);
+    const auto as = [&](std::vector<std::string> command) {
+        const auto result = runProgram(asNobody(std::move(command)));
+        EXPECT_EQ(result.status, 0) << result.err;
+    };
+    as({"touch", mount.path("file").string()});
+    as({"mkdir", mount.path("dir").string()});
+    as({"ln", "-s", "file", mount.path("link").string()});
+    as({"mkfifo", mount.path("fifo").string()});
+    for (const auto* name : {"file", "dir", "link", "fifo"}) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(mount.underneath(name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_uid, 65534u) << name;
+        EXPECT_EQ(st.st_gid, 65534u) << name;
+    }
+    // The kernel checks permissions on a public mount: nobody may not write root's files.
+    writeFile(mount.path("roots"), "x");
+    const auto denied = runProgram(asNobody({"sh", "-c", "echo y > " + mount.path("roots").string()}));
+    EXPECT_NE(denied.status, 0);
+    EXPECT_EQ(readFile(mount.path("roots")), "x");
+}
+
+TEST(PassThrough, NoDescriptorLeaksAfterAWorkload)
+{
+    MountedFolder mount;
+    const auto before = mount.openDescriptors();
+    const auto plain = mount.scratch() / "plain";
+    fs::create_directory(plain);
+    for (int round = 0; round < 3; ++round)
+        workload(mount.mountPoint());
+    for (int i = 0; i < 50; ++i) {
+        writeFile(mount.path("f" + std::to_string(i)), "data");
+        readFile(mount.path("f" + std::to_string(i)));
+        sortedNames(mount.mountPoint());
+    }
+    waitUntil([&] { return mount.openDescriptors() == before; });
+    EXPECT_THAT(mount.openDescriptors(), testing::ElementsAreArray(before));
+}
+
+TEST(PassThrough, FsyncFlushesAndReportsFailures)
+{
+    TempDir records;
+    const auto recordFile = records.path() / "fsync-calls";
+    MountOptions options;
+    options.environment = {"LD_PRELOAD=" FSYNC_SHIM, "TESSARN_FSYNC_RECORD=" + recordFile.string(),
+                           "ASAN_OPTIONS=verify_asan_link_order=0"};
+    MountedFolder mount(options);
+    const auto sync = [&](const char* name, bool dataOnly) {
+        const int fd = ::open(mount.path(name).c_str(), O_CREAT | O_WRONLY, 0644);
+        const int rc = dataOnly ? ::fdatasync(fd) : ::fsync(fd);
+        const int error = errno;
+        ::close(fd);
+        return rc == 0 ? 0 : -error;
+    };
+    EXPECT_EQ(sync("a.txt", false), 0);
+    EXPECT_EQ(sync("b.txt", true), 0);
+    EXPECT_EQ(sync("fsync-fails.txt", false), -EIO);
+    const auto calls = readFile(recordFile);
+    EXPECT_THAT(calls, testing::MatchesRegex("fsync [^\n]*/a.txt\nfdatasync [^\n]*/b.txt\n"
+                                             "fsync [^\n]*/fsync-fails.txt\n"));
+}
+
+} // namespace

@@ -1,0 +1,190 @@
+// The daemon's command line, its start-up refusals and its life as a mount.
+#include "mount_fixture.h"
+
+#include <csignal>
+#include <fmt/format.h>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/xattr.h>
+#include <tessarn.h>
+
+using namespace TessarnTest;
+using testing::HasSubstr;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string baseOptions = "attr_timeout=0,entry_timeout=0,negative_timeout=0,auto_unmount";
+const std::string usage = fmt::format(
+    "Usage:\n{} [-h] | [-f] [-p] [-d] -i config-file -o ownerId /directory-mountpoint\n"
+    "Type 'man tessarnfuse' for more details\n",
+    TESSARN_BINARY);
+
+std::string quoted(const fs::path& path)
+{
+    return "\"" + path.string() + "\"";
+}
+
+class StartupTest : public testing::Test {
+protected:
+    StartupTest()
+    {
+        fs::create_directory(folder);
+        Tessarn::Registration::registerFilesystem(folder, testOwner);
+    }
+
+    ProgramResult run(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), TESSARN_BINARY);
+        auto result = runProgram(arguments);
+        EXPECT_FALSE(isMounted(folder));
+        return result;
+    }
+
+    TempDir dir;
+    fs::path folder = dir.path() / "Sync";
+    std::string socket = (dir.path() / "socket").string();
+};
+
+TEST_F(StartupTest, HelpEndsAtOnceEvenWithValidOptions)
+{
+    const auto result = run({"-h", "-f", "-o", testOwner, folder.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, usage);
+}
+
+TEST_F(StartupTest, MissingMountPointPrintsTheUsage)
+{
+    const auto result = run({"-f", "-x"});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, "tessarnfuse not running as a daemon\n");
+    EXPECT_EQ(result.err, "Missing mountpoint\n" + usage);
+}
+
+TEST_F(StartupTest, RefusesFoldersItMayNotServe)
+{
+    const auto missing = dir.path() / "missing";
+    auto result = run({"-f", "-o", testOwner, missing.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "Cannot resolve the mount point " + quoted(missing) +
+                              ": No such file or directory\n");
+
+    result = run({"-f", "-o", "someone:else", "-s", socket, folder.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "Mount point " + quoted(folder) + " is not owned by someone:else\n");
+    EXPECT_THAT(result.out, HasSubstr("tessarnfuse starting at" + quoted(folder) + ".\n"));
+    EXPECT_THAT(result.out, testing::Not(HasSubstr("closing")));
+
+    result = run({"-f", "-s", socket, folder.string()});
+    EXPECT_EQ(result.err, "Mount point " + quoted(folder) + " is not owned by \n")
+        << "without -o the owner is empty";
+
+    ::lremovexattr(folder.c_str(), "user.tessarn.registration");
+    result = run({"-f", "-o", testOwner, "-s", socket, folder.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err, "No registration info found for mount point " + quoted(folder) +
+                              " No registration info found\n");
+
+    ::lsetxattr(folder.c_str(), "user.tessarn.registration", "", 0, 0);
+    result = run({"-f", "-o", testOwner, "-s", socket, folder.string()});
+    EXPECT_EQ(result.err,
+              "No registration info found for mount point " + quoted(folder) + " Invalid path\n");
+
+    ::lsetxattr(folder.c_str(), "user.tessarn.registration", "\xc1", 1, 0);
+    result = run({"-f", "-o", testOwner, "-s", socket, folder.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_THAT(result.err, testing::StartsWith("Cannot decode the registration of mount point " +
+                                                quoted(folder) + ": "));
+}
+
+TEST_F(StartupTest, RefusesAMountPointItCannotOpen)
+{
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+    fs::permissions(folder, fs::perms::none);
+    const auto result = runProgram(asNobody({TESSARN_BINARY, "-f", "-o", testOwner, "-s", socket,
+                                             folder.string()}));
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.err,
+              "Cannot open the mount point " + quoted(folder) + ": Permission denied\n");
+}
+
+TEST_F(StartupTest, RefusesABadConfigurationFile)
+{
+    const auto config = dir.path() / "config.json";
+    writeFile(config, R"({"ignoreApps": {"byName": ["/usr/bin/indexer"]}})");
+    auto result = run({"-f", "-i", config.string(), "-o", testOwner, folder.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_THAT(result.err, testing::StartsWith("The configuration file " + quoted(config) +
+                                                " has no array of strings"));
+
+    result = run({"-f", "-i", "", "-o", testOwner, folder.string()});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_THAT(result.err, testing::StartsWith("Cannot open the configuration file \"\""));
+}
+
+TEST(Mount, ServesTheFolderAndClosesCleanly)
+{
+    std::optional<MountedFolder> mount(std::in_place);
+    const auto folder = mount->mountPoint();
+    const auto out = mount->daemonOutput();
+    EXPECT_EQ(out, fmt::format("tessarnfuse not running as a daemon\n"
+                               "tessarnfuse starting at{}.\n"
+                               "tessarnfuse starting: PID:{}, Socket:{}\n"
+                               "fuse command: {} -f -o {} {} \n",
+                               quoted(folder), mount->daemonPid(),
+                               (mount->scratch() / "no-client").string(), TESSARN_BINARY,
+                               baseOptions, folder.string()));
+    EXPECT_EQ(mount->unmount(), 0);
+    EXPECT_THAT(mount->daemonOutput(), testing::EndsWith("tessarnfuse closing.\n"));
+}
+
+TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
+{
+    auto options = withFlags({"-p", "-x"});
+    options.extraFuseArguments = {"-o", "fsname=tessarn-extra,subtype=tessarn"};
+    MountedFolder mount(options);
+    EXPECT_THAT(mount.daemonOutput(),
+                HasSubstr("tessarnfuse running as a public filesystem\n"));
+    const auto expected =
+        fmt::format("fuse command: {} -o allow_other,default_permissions,{} -f {} -o "
+                    "fsname=tessarn-extra,subtype=tessarn \n",
+                    TESSARN_BINARY, baseOptions, mount.mountPoint().string());
+    EXPECT_THAT(mount.daemonOutput(), HasSubstr(expected));
+    std::ifstream mountInfo("/proc/self/mountinfo");
+    std::string table((std::istreambuf_iterator<char>(mountInfo)), {});
+    EXPECT_THAT(table, HasSubstr(mount.mountPoint().string() + " "));
+    EXPECT_THAT(table, HasSubstr("fuse.tessarn tessarn-extra "));
+    EXPECT_THAT(table, HasSubstr("allow_other"));
+}
+
+TEST(Mount, AMountPointGivenThroughALinkIsResolved)
+{
+    TempDir dir;
+    const auto folder = dir.path() / "Sync";
+    fs::create_directory(folder);
+    Tessarn::Registration::registerFilesystem(folder, testOwner);
+    fs::create_directory_symlink(folder, dir.path() / "link");
+    const auto socket = (dir.path() / "socket").string();
+    ChildProcess daemon(daemonCommand(dir.path() / "link", socket), dir.path() / "out",
+                        dir.path() / "err");
+    EXPECT_TRUE(waitUntil([&] { return isMounted(folder) || daemon.poll(); }));
+    EXPECT_TRUE(isMounted(folder));
+    EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
+    EXPECT_EQ(daemon.wait(10s), 0);
+    const auto out = readFile(dir.path() / "out");
+    EXPECT_THAT(out, HasSubstr("tessarnfuse starting at" + quoted(folder) + ".\n"));
+    EXPECT_THAT(out, HasSubstr(" " + folder.string() + " \n"));
+}
+
+TEST(Mount, SigtermEndsTheDaemonWithStatusZeroAndUnmounts)
+{
+    MountedFolder mount;
+    ::kill(mount.daemonPid(), SIGTERM);
+    EXPECT_EQ(mount.waitForExit(), 0);
+    EXPECT_FALSE(isMounted(mount.mountPoint()));
+    EXPECT_THAT(mount.daemonOutput(), testing::EndsWith("tessarnfuse closing.\n"));
+}
+
+} // namespace

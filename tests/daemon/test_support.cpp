@@ -1,0 +1,136 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace TessarnTest {
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "tessarn-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return condition();
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::string readFile(const fs::path& file)
+{
+    std::ifstream stream(file, std::ios::binary);
+    std::ostringstream content;
+    content << stream.rdbuf();
+    return content.str();
+}
+
+void writeFile(const fs::path& file, std::string_view content)
+{
+    std::ofstream stream(file, std::ios::binary | std::ios::trunc);
+    stream << content;
+}
+
+namespace {
+bool waitReadable(int fd, std::chrono::milliseconds timeout)
+{
+    pollfd wanted{fd, POLLIN, 0};
+    return ::poll(&wanted, 1, static_cast<int>(timeout.count())) > 0;
+}
+} // namespace
+
+FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
+{
+    m_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
+    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0 ||
+        ::listen(m_listener, 4) < 0)
+        throw std::runtime_error("cannot listen on " + socketPath.string());
+}
+
+FakeSyncClient::~FakeSyncClient()
+{
+    closeConnection();
+    ::close(m_listener);
+}
+
+bool FakeSyncClient::accept(std::chrono::milliseconds timeout)
+{
+    if (!waitReadable(m_listener, timeout))
+        return false;
+    m_connection = ::accept(m_listener, nullptr, nullptr);
+    return m_connection >= 0;
+}
+
+std::optional<std::string> FakeSyncClient::readLine(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto end = m_pending.find('\n');
+        if (end != std::string::npos) {
+            auto line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (m_connection < 0 || left.count() <= 0 || !waitReadable(m_connection, left))
+            return std::nullopt;
+        char buffer[4096];
+        const auto count = ::read(m_connection, buffer, sizeof(buffer));
+        if (count <= 0)
+            return std::nullopt;
+        m_pending.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+void FakeSyncClient::send(std::string_view bytes)
+{
+    if (::send(m_connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("short send to the daemon");
+}
+
+void FakeSyncClient::answerVersion()
+{
+    send("VERSION:1.0:Halvorine:" + std::to_string(::getpid()) + "\n");
+}
+
+void FakeSyncClient::closeConnection()
+{
+    if (m_connection >= 0)
+        ::close(m_connection);
+    m_connection = -1;
+}
+
+std::string resultAnswer(int id, std::string_view arguments)
+{
+    return "V2/HYDRATE_FILE_RESULT:{\"id\":\"" + std::to_string(id) +
+           "\",\"arguments\":" + std::string(arguments) + "}\n";
+}
+
+} // namespace TessarnTest

@@ -1,0 +1,60 @@
+// Helpers shared by the daemon's tests: temporary folders, bounded waits, and a stand-in for
+// the sync client's socket API server.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace TessarnTest {
+
+using namespace std::chrono_literals;
+
+// A fresh folder under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+// Polls until the condition holds or the time is up; returns the condition's last value.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
+
+std::string readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, std::string_view content);
+
+// The sync client's end of the socket API: listens on a Unix socket, takes one connection,
+// reads request lines and writes whatever answer bytes a test wants.
+class FakeSyncClient {
+public:
+    explicit FakeSyncClient(const std::filesystem::path& socketPath);
+    ~FakeSyncClient();
+    FakeSyncClient(const FakeSyncClient&) = delete;
+    FakeSyncClient& operator=(const FakeSyncClient&) = delete;
+
+    bool accept(std::chrono::milliseconds timeout = 5s);
+    // One line without its "\n", or nothing when none arrives in time.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout = 5s);
+    void send(std::string_view bytes);
+    // Answers VERSION the way the sync client does, with this process as the client.
+    void answerVersion();
+    void closeConnection();
+
+private:
+    int m_listener = -1;
+    int m_connection = -1;
+    std::string m_pending;
+};
+
+std::string resultAnswer(int id, std::string_view arguments);
+
+} // namespace TessarnTest

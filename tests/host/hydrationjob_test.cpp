@@ -1,0 +1,108 @@
+#include "stub_vfs.h"
+
+#include <vdk/hydrationjob.h>
+#include <vdk/syncjournaldb.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace VDK;
+
+namespace {
+
+// A folder standing for the server, a journal, and a Vfs whose parameters name both.
+class HydrationJobTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.isValid());
+        ASSERT_TRUE(QDir(server.path()).mkpath(QStringLiteral("Docs")));
+        VfsSetupParams params;
+        params.filesystemPath = server.filePath(QStringLiteral("unused-local-folder"));
+        params.account = AccountPtr::create(QUuid::createUuid(), QUrl::fromLocalFile(server.path()));
+        params.journal = &journal;
+        vfs.start(params);
+    }
+
+    void putOnServer(const QByteArray& path, const QByteArray& content, const QByteArray& fileId)
+    {
+        QFile file(server.filePath(QString::fromUtf8(path)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        ASSERT_TRUE(journal.setFileRecord({path, 1, 1700000000, CSyncEnums::ItemTypeVirtualFile,
+                                           "etag", fileId, content.size()}));
+    }
+
+    // Runs the job to its end; the outcome is the error text, empty on success.
+    QString run(HydrationJob& job)
+    {
+        QSignalSpy finished(&job, &HydrationJob::finished);
+        QSignalSpy failed(&job, &HydrationJob::error);
+        job.start();
+        EXPECT_TRUE(finished.isEmpty() && failed.isEmpty()) << "the outcome must come later";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !finished.isEmpty() || !failed.isEmpty(); }, 5000));
+        EXPECT_EQ(finished.size() + failed.size(), 1);
+        return failed.isEmpty() ? QString() : failed.first().first().toString();
+    }
+
+    QTemporaryDir server;
+    QTemporaryDir scratch;
+    SyncJournalDb journal{scratch.filePath(QStringLiteral("journal.db"))};
+    StubVfs vfs;
+};
+
+} // namespace
+
+TEST_F(HydrationJobTest, CopiesTheServerFileFoundThroughTheJournalIntoTheDevice)
+{
+    QByteArray content(200 * 1024, 'x');
+    content[0] = '\0';
+    putOnServer("Docs/big file.bin", content, "id-1");
+    auto* buffer = new QBuffer;
+    HydrationJob job(&vfs, "id-1", std::unique_ptr<QIODevice>(buffer), nullptr);
+    job.setTargetFile(QStringLiteral("/somewhere"));
+
+    EXPECT_EQ(run(job), QString());
+    EXPECT_EQ(buffer->data(), content);
+    EXPECT_FALSE(buffer->isOpen()) << "the device is closed before finished()";
+    EXPECT_EQ(job.record().path, "Docs/big file.bin");
+    EXPECT_EQ(job.record().fileId, "id-1");
+    EXPECT_EQ(job.targetFileName(), QStringLiteral("/somewhere"));
+}
+
+TEST_F(HydrationJobTest, ReplacesTheContentOfATargetFile)
+{
+    putOnServer("a.txt", "remote", "id-2");
+    const QString target = scratch.filePath(QStringLiteral("a.txt"));
+    QFile placeholder(target);
+    ASSERT_TRUE(placeholder.open(QIODevice::WriteOnly));
+    placeholder.write("much longer local bytes");
+    placeholder.close();
+
+    HydrationJob job(&vfs, "id-2", std::make_unique<QFile>(target), nullptr);
+    EXPECT_EQ(run(job), QString());
+    ASSERT_TRUE(placeholder.open(QIODevice::ReadOnly));
+    EXPECT_EQ(placeholder.readAll(), "remote");
+}
+
+TEST_F(HydrationJobTest, ReportsWhatKeepsItFromDownloading)
+{
+    HydrationJob unknown(&vfs, "no-such-id", std::make_unique<QBuffer>(), nullptr);
+    EXPECT_TRUE(run(unknown).contains(QStringLiteral("no-such-id")));
+
+    putOnServer("gone.txt", "x", "id-3");
+    ASSERT_TRUE(QFile::remove(server.filePath(QStringLiteral("gone.txt"))));
+    HydrationJob missingSource(&vfs, "id-3", std::make_unique<QBuffer>(), nullptr);
+    EXPECT_FALSE(run(missingSource).isEmpty());
+
+    putOnServer("b.txt", "x", "id-4");
+    HydrationJob unwritable(&vfs, "id-4",
+                            std::make_unique<QFile>(scratch.filePath(QStringLiteral("no/dir/b"))),
+                            nullptr);
+    EXPECT_FALSE(run(unwritable).isEmpty());
+}

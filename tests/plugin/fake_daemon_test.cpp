@@ -1,0 +1,97 @@
+// How the plug-in starts and stops its daemon, seen through a script in the daemon's
+// place that writes down its arguments.
+#include "plugin_test_support.h"
+
+#include <daemon_setup.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace VDK;
+using namespace TestSupport;
+
+namespace {
+
+class FakeDaemon : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(daemonExecutablePath().toString().endsWith(u"fake/tessarn")); }
+
+    void TearDown() override { vfs.stop(); }
+
+    // Starts the mode and returns the arguments the script was given.
+    QStringList startAndReadArguments()
+    {
+        vfs.start(sync.params());
+        if (!QTest::qWaitFor([&] { return QFile::exists(argumentsFile); }, 10000))
+            return {QStringLiteral("<the script never ran>")};
+        QTest::qWait(50); // the script writes the file in one go, right after creating it
+        QByteArray raw = readFile(argumentsFile);
+        raw.chop(1);
+        QStringList arguments;
+        for (const QByteArray& argument : raw.split('\0'))
+            arguments.append(QString::fromUtf8(argument));
+        return arguments;
+    }
+
+    QStringList expectedArguments() const
+    {
+        return {"-f", "-i", configFile, "-o", ownerIdFor(sync.accountUuid()), "-s",
+                sync.params().socketApiPath, sync.path()};
+    }
+
+    ConfigDirectories config;
+    QString configFile = config.writeConfig(config.userDir());
+    SyncFolder sync;
+    QString argumentsFile = sync.sibling(QStringLiteral("record")) + QStringLiteral("/arguments");
+    ScopedEnvironment record{"TESSARN_FAKE_ARGUMENTS", argumentsFile.toUtf8()};
+    LogCapture log;
+    VDK::Tessarn vfs;
+};
+
+} // namespace
+
+TEST_F(FakeDaemon, EightArgumentsWithoutTheOperationLog)
+{
+    for (const QByteArray& value : {QByteArray(), QByteArray("2"), QByteArray("on")}) {
+        ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", value);
+        QFile::remove(argumentsFile);
+        EXPECT_EQ(startAndReadArguments(), expectedArguments()) << "value " << value.toStdString();
+        vfs.stop();
+    }
+}
+
+TEST_F(FakeDaemon, NineArgumentsWithTheOperationLog)
+{
+    ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", "1");
+    EXPECT_EQ(startAndReadArguments(), QStringList{"-d"} + expectedArguments());
+}
+
+TEST_F(FakeDaemon, AMissingConfigurationIsPassedAsAnEmptyArgument)
+{
+    QFile::remove(configFile);
+    const QStringList arguments = startAndReadArguments();
+    ASSERT_EQ(arguments.size(), 8);
+    EXPECT_EQ(arguments[2], QString());
+}
+
+TEST_F(FakeDaemon, StartedComesOneSecondAfterTheProcessAndStopLogsNoFinishedLine)
+{
+    QSignalSpy started(&vfs, &Vfs::started);
+    startAndReadArguments();
+    EXPECT_TRUE(log.contains(QtInfoMsg, QStringLiteral("] started")));
+    ASSERT_TRUE(started.wait(5000));
+    ASSERT_NE(vfs.findChild<QProcess*>(), nullptr);
+    vfs.stop();
+    QTest::qWait(100);
+    EXPECT_EQ(vfs.findChild<QProcess*>(), nullptr);
+    EXPECT_FALSE(log.contains(QStringLiteral("finished"))) << log.all().toStdString();
+}
+
+TEST_F(FakeDaemon, ADaemonEndingOnItsOwnLogsFinishedWithItsExitCode)
+{
+    ScopedEnvironment exitCode("TESSARN_FAKE_EXIT", "3");
+    startAndReadArguments();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("finished")); }, 10000));
+    EXPECT_TRUE(log.contains(QStringLiteral(" %1] finished 3").arg(sync.path()))) << log.all().toStdString();
+}

@@ -1,0 +1,130 @@
+#include "plugin_test_support.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <sys/stat.h>
+
+using namespace VDK;
+using namespace TestSupport;
+
+namespace {
+
+// A file on the server, known to the journal, and its placeholder in the folder.
+class Hydration : public OfflineFolderTest {
+protected:
+    void SetUp() override
+    {
+        OfflineFolderTest::SetUp();
+        ASSERT_TRUE(writeFile(sync.serverPath() + QStringLiteral("/report.txt"), content));
+        remote = item(QStringLiteral("report.txt"), CSyncEnums::ItemTypeVirtualFile, content.size(), 1300000000);
+        ASSERT_TRUE(sync.journal().setFileRecord(SyncFileItem::fromSyncFileItem(remote)));
+        ASSERT_TRUE(vfs.createPlaceholder(remote));
+    }
+
+    QString target() const { return sync.filePath(remote.file); }
+
+    // Starts the job as the client would and waits until the plug-in has dropped it.
+    void runToEnd(HydrationJob* job)
+    {
+        QPointer<HydrationJob> watched(job);
+        job->start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000))
+            << "the job is deleted once it ended; log:\n" << log.all().toStdString();
+    }
+
+    const QByteArray content = QByteArray("remote content of the report\n").repeated(100);
+    SyncFileItem remote;
+};
+
+} // namespace
+
+TEST_F(Hydration, AJobBringsTheContentThenTheJournalAndRecordFollow)
+{
+    HydrationJob* job = vfs.hydrateFile(remote.fileId, target());
+    ASSERT_NE(job, nullptr);
+    EXPECT_EQ(job->parent(), nullptr);
+    EXPECT_EQ(job->targetFileName(), target());
+    EXPECT_EQ(record(remote.file).state, States::Hydrating);
+    EXPECT_TRUE(log.contains(QtInfoMsg, QStringLiteral("Requesting hydration for")));
+
+    runToEnd(job);
+    EXPECT_EQ(readFile(target()), content);
+    const PlaceholderRecord stored = record(remote.file);
+    EXPECT_EQ(stored.state, States::Hydrated);
+    EXPECT_EQ(stored.size, 0u);
+    EXPECT_EQ(stored.fileId, remote.fileId.toStdString());
+    EXPECT_EQ(modificationTime(target()), 1300000000);
+    EXPECT_TRUE(log.contains(QtInfoMsg, QStringLiteral("Hydration succeeded")));
+
+    struct stat status {};
+    ASSERT_EQ(::stat(QFile::encodeName(target()).constData(), &status), 0);
+    const auto row = sync.journal().getFileRecordByFileId(remote.fileId);
+    ASSERT_TRUE(row && row->has_value());
+    EXPECT_EQ((*row)->type, CSyncEnums::ItemTypeFile);
+    EXPECT_EQ((*row)->inode, quint64(status.st_ino));
+    EXPECT_EQ((*row)->path, "report.txt");
+}
+
+TEST_F(Hydration, ASecondRequestWaitsUntilTheFirstJobHasEnded)
+{
+    HydrationJob* first = vfs.hydrateFile(remote.fileId, target());
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(vfs.hydrateFile(remote.fileId, target()), nullptr);
+    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Ignoring hydration request for running hydration for fileId")));
+
+    runToEnd(first);
+    EXPECT_EQ(record(remote.file).state, States::Hydrated);
+    HydrationJob* again = vfs.hydrateFile(remote.fileId, target());
+    ASSERT_NE(again, nullptr) << "accepted once the first job has ended";
+    runToEnd(again);
+}
+
+TEST_F(Hydration, AFailedJobLeavesAPlaceholderThatAsksAgain)
+{
+    ASSERT_TRUE(QFile::remove(sync.serverPath() + QStringLiteral("/report.txt")));
+    HydrationJob* job = vfs.hydrateFile(remote.fileId, target());
+    ASSERT_NE(job, nullptr);
+    QSignalSpy failed(job, &HydrationJob::error);
+    runToEnd(job);
+    EXPECT_EQ(failed.size(), 1);
+    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Hydration failed")));
+
+    const PlaceholderRecord stored = record(remote.file);
+    EXPECT_EQ(stored.state, States::Dehydrated);
+    EXPECT_EQ(stored.size, quint64(content.size()));
+    EXPECT_EQ(stored.etag, remote.etag.toStdString());
+    EXPECT_EQ(stored.pinState, PinStates::Inherited);
+
+    ASSERT_TRUE(writeFile(sync.serverPath() + QStringLiteral("/report.txt"), content));
+    HydrationJob* retry = vfs.hydrateFile(remote.fileId, target());
+    ASSERT_NE(retry, nullptr);
+    runToEnd(retry);
+    EXPECT_EQ(readFile(target()), content);
+}
+
+TEST_F(Hydration, FilesWithoutAUsableRecordAreNotHydrated)
+{
+    const QString plain = sync.filePath(QStringLiteral("plain.txt"));
+    ASSERT_TRUE(writeFile(plain, "local"));
+    EXPECT_EQ(vfs.hydrateFile("id-plain", plain), nullptr);
+    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Failed to get attributes for")));
+    EXPECT_EQ(readFile(plain), "local");
+    EXPECT_FALSE(record(QStringLiteral("plain.txt")).isOk()) << "no record is made for it";
+
+    ASSERT_TRUE(setRawXattr(target(), "user.tessarn.data", "\x93\x01"));
+    EXPECT_EQ(vfs.hydrateFile(remote.fileId, target()), nullptr);
+    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Cannot decode the Tessarn xattr of")));
+}
+
+TEST_F(Hydration, AFileMovedAwayDuringTheDownloadIsLeftAlone)
+{
+    HydrationJob* job = vfs.hydrateFile(remote.fileId, target());
+    ASSERT_NE(job, nullptr);
+    job->setTargetFile(sync.filePath(QStringLiteral("moved away/report.txt")));
+    runToEnd(job);
+    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Hydration succeeded but the file appears to be moved")));
+    EXPECT_EQ(sync.journal().getFileRecordByFileId(remote.fileId)->value().type,
+              CSyncEnums::ItemTypeVirtualFile) << "the journal is not touched";
+}
