@@ -6,6 +6,7 @@
 #include "operation_log.h"
 #include "operations.h"
 #include "stop_signals.h"
+#include "worker_pool.h"
 
 #include <cerrno>
 #include <cstring>
@@ -72,7 +73,8 @@ int serve(std::vector<std::string>& fuseArguments)
 int runDaemon(DaemonOptions options)
 {
     auto context = std::make_unique<DaemonContext>(
-        DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug});
+        DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug,
+                      maxWaitingOpens(effectiveMaxThreads(options.fuseArguments))});
     // Opened before the mount hides it: afterwards this is the only way to the folder.
     context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY);
     if (context->rootFd < 0) {

@@ -63,7 +63,7 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout)
 
 FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
 {
-    m_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     socketPath.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
@@ -82,7 +82,7 @@ bool FakeSyncClient::accept(std::chrono::milliseconds timeout)
 {
     if (!waitReadable(m_listener, timeout))
         return false;
-    m_connection = ::accept(m_listener, nullptr, nullptr);
+    m_connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
     return m_connection >= 0;
 }
 
