@@ -4,9 +4,25 @@
 #include "vdk/vfs.h"
 
 #include <QDir>
-#include <QFile>
+#include <QTimer>
 
 namespace VDK {
+
+namespace {
+
+constexpr qint64 chunkSize = 1024 * 1024;
+
+// Runs step; what it throws becomes a failure text, as a download error would.
+template <typename Step> QString failureOf(Step&& step)
+{
+    try {
+        return step();
+    } catch (const std::exception& exception) {
+        return QString::fromUtf8(exception.what());
+    }
+}
+
+} // namespace
 
 HydrationJob::HydrationJob(Vfs* vfs, const QByteArray& fileId, std::unique_ptr<QIODevice> device,
                            QObject* parent)
@@ -16,29 +32,30 @@ HydrationJob::HydrationJob(Vfs* vfs, const QByteArray& fileId, std::unique_ptr<Q
 
 HydrationJob::~HydrationJob() = default;
 
+void HydrationJob::setThrottle(std::chrono::milliseconds latency, qint64 bytesPerSecond)
+{
+    m_latency = latency;
+    m_bytesPerSecond = bytesPerSecond;
+}
+
 void HydrationJob::start()
 {
-    QMetaObject::invokeMethod(this, &HydrationJob::run, Qt::QueuedConnection);
+    QTimer::singleShot(m_latency, this, &HydrationJob::begin);
 }
 
-void HydrationJob::run()
+void HydrationJob::begin()
 {
-    QString failure;
-    try {
-        failure = download();
-    } catch (const std::exception& exception) {
-        failure = QString::fromUtf8(exception.what());
+    const QString failure = failureOf([this] { return openTransfer(); });
+    if (!failure.isEmpty()) {
+        finish(failure);
+        return;
     }
-    if (m_device->isOpen())
-        m_device->close();
-    if (failure.isEmpty())
-        Q_EMIT finished();
-    else
-        Q_EMIT error(failure);
+    m_transferClock.start();
+    scheduleNextChunk();
 }
 
-// The reason of a failure, or the empty text.
-QString HydrationJob::download()
+// The reason the transfer cannot begin, or the empty text.
+QString HydrationJob::openTransfer()
 {
     if (!m_vfs)
         return QStringLiteral("The folder of the file is gone");
@@ -55,26 +72,52 @@ QString HydrationJob::download()
     const QUrl server = params.account->url();
     if (!server.isLocalFile())
         return QStringLiteral("Only local servers are supported, not %1").arg(server.toString());
-    QFile source(QDir(server.toLocalFile()).filePath(QString::fromUtf8(m_record.path)));
-    if (!source.open(QIODevice::ReadOnly))
-        return source.errorString();
+    m_source = std::make_unique<QFile>(
+        QDir(server.toLocalFile()).filePath(QString::fromUtf8(m_record.path)));
+    if (!m_source->open(QIODevice::ReadOnly))
+        return m_source->errorString();
     // Unbuffered, so that a failed write shows here rather than in a flush on close.
     if (!m_device->isOpen() && !m_device->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return m_device->errorString();
-    return copyContent(source);
+    return {};
 }
 
-QString HydrationJob::copyContent(QIODevice& source)
+// Under a bandwidth cap the next piece waits until the bytes so far have had their time.
+void HydrationJob::scheduleNextChunk()
 {
-    constexpr qint64 chunkSize = 64 * 1024;
-    while (!source.atEnd()) {
-        const QByteArray chunk = source.read(chunkSize);
-        if (chunk.isEmpty())
-            return source.errorString();
+    qint64 delayMs = 0;
+    if (m_bytesPerSecond > 0)
+        delayMs = m_bytesCopied * 1000 / m_bytesPerSecond - m_transferClock.elapsed();
+    QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(delayMs, 0)), this,
+                       &HydrationJob::copyNextChunk);
+}
+
+void HydrationJob::copyNextChunk()
+{
+    const QString failure = failureOf([this]() -> QString {
+        const QByteArray chunk = m_source->read(chunkSize);
+        if (chunk.isEmpty() && !m_source->atEnd())
+            return m_source->errorString();
         if (m_device->write(chunk) != chunk.size())
             return m_device->errorString();
-    }
-    return {};
+        m_bytesCopied += chunk.size();
+        return {};
+    });
+    if (!failure.isEmpty() || m_source->atEnd())
+        finish(failure);
+    else
+        scheduleNextChunk();
+}
+
+void HydrationJob::finish(const QString& failure)
+{
+    if (m_device->isOpen())
+        m_device->close();
+    m_source.reset();
+    if (failure.isEmpty())
+        Q_EMIT finished();
+    else
+        Q_EMIT error(failure);
 }
 
 } // namespace VDK

@@ -1,0 +1,154 @@
+#include "host_options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <optional>
+#include <unistd.h>
+
+namespace SyncHost {
+
+namespace {
+
+constexpr auto description =
+    "Serves a folder with files on demand, playing the sync client: REMOTE stands for the "
+    "server, and every file of it appears in FOLDER as a placeholder whose content is copied "
+    "from REMOTE when an application opens it. Without arguments it serves a sample remote "
+    "that it creates in the temporary directory. Ctrl-C stops it and unmounts the folder.";
+
+QString sampleBase()
+{
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("synchost-sample-%1").arg(::getuid()));
+}
+
+// Beside the folder, so that the journal is not among the synchronised files.
+QString defaultStateDir(const QString& folder)
+{
+    const QFileInfo info(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    return info.dir().filePath(QStringLiteral(".%1.synchost").arg(info.fileName()));
+}
+
+QString defaultSocketPath()
+{
+    // The runtime directory when the session has one; Qt would make up one otherwise.
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || !QFileInfo(dir).isDir())
+        dir = QDir::tempPath();
+    return QDir(dir).filePath(QStringLiteral("synchost-%1.socket").arg(QCoreApplication::applicationPid()));
+}
+
+QString defaultPluginPath()
+{
+    return QDir(QCoreApplication::applicationDirPath())
+        .filePath(QStringLiteral("../lib/vondrakelsync_vfs_tessarn.so"));
+}
+
+struct Parser {
+    QCommandLineParser parser;
+    QCommandLineOption state{QStringLiteral("state"),
+                             QStringLiteral("Folder for the journal and the account "
+                                            "(default: .FOLDER.synchost beside FOLDER)."),
+                             QStringLiteral("dir")};
+    QCommandLineOption socket{QStringLiteral("socket"),
+                              QStringLiteral("Path of the socket API (default: in the runtime "
+                                             "directory)."),
+                              QStringLiteral("path")};
+    QCommandLineOption plugin{QStringLiteral("plugin"),
+                              QStringLiteral("The plug-in to load (default: "
+                                             "../lib/vondrakelsync_vfs_tessarn.so beside synchost)."),
+                              QStringLiteral("file")};
+    QCommandLineOption log{QStringLiteral("log"),
+                           QStringLiteral("Send the daemon's and the plug-in's output to this file."),
+                           QStringLiteral("file")};
+    QCommandLineOption latency{QStringLiteral("latency"),
+                               QStringLiteral("Simulated network: wait this long before each "
+                                              "download (default 0)."),
+                               QStringLiteral("ms")};
+    QCommandLineOption bandwidth{QStringLiteral("bandwidth"),
+                                 QStringLiteral("Simulated network: download at most this fast "
+                                                "(default: no cap)."),
+                                 QStringLiteral("KiB/s")};
+
+    Parser()
+    {
+        parser.setApplicationDescription(QString::fromLatin1(description));
+        parser.addHelpOption();
+        parser.addOptions({state, socket, plugin, log, latency, bandwidth});
+        parser.addPositionalArgument(QStringLiteral("REMOTE FOLDER"),
+                                     QStringLiteral("The folder standing for the server, and "
+                                                    "the sync folder."),
+                                     QStringLiteral("[REMOTE FOLDER]"));
+    }
+};
+
+// A count that is 0 when the option is absent; nothing when it is not a count.
+std::optional<qint64> countOption(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    if (!parser.isSet(option))
+        return 0;
+    bool ok = false;
+    const qint64 value = parser.value(option).toLongLong(&ok);
+    if (!ok || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments)
+{
+    Parser p;
+    if (!p.parser.parse(arguments))
+        return UsageError{p.parser.errorText()};
+    if (p.parser.isSet(QStringLiteral("help")))
+        return Usage{p.parser.helpText()};
+
+    HostOptions options;
+    const QStringList positional = p.parser.positionalArguments();
+    if (positional.size() == 2) {
+        options.remote = positional[0];
+        options.folder = positional[1];
+    } else if (positional.isEmpty()) {
+        options.sample = true;
+        options.remote = QDir(sampleBase()).filePath(QStringLiteral("remote"));
+        options.folder = QDir(sampleBase()).filePath(QStringLiteral("sync"));
+        options.stateDir = QDir(sampleBase()).filePath(QStringLiteral("state"));
+    } else {
+        return UsageError{QStringLiteral("Give both REMOTE and FOLDER, or neither.")};
+    }
+    const auto latency = countOption(p.parser, p.latency);
+    const auto bandwidth = countOption(p.parser, p.bandwidth);
+    if (!latency || !bandwidth)
+        return UsageError{QStringLiteral("--latency and --bandwidth take whole numbers.")};
+    options.latency = std::chrono::milliseconds(*latency);
+    options.bytesPerSecond = *bandwidth * 1024;
+    options.stateDir = p.parser.isSet(p.state) ? p.parser.value(p.state)
+                       : options.stateDir.isEmpty() ? defaultStateDir(options.folder)
+                                                    : options.stateDir;
+    options.socketPath = p.parser.isSet(p.socket) ? p.parser.value(p.socket) : defaultSocketPath();
+    options.pluginPath = p.parser.isSet(p.plugin) ? p.parser.value(p.plugin) : defaultPluginPath();
+    options.logFile = p.parser.value(p.log);
+    return options;
+}
+
+} // namespace SyncHost
+
+namespace SyncHost {
+
+void useBundledConfiguration()
+{
+    const QString relativeConfig = QStringLiteral("tessarn/config.json");
+    if (!QStandardPaths::locate(QStandardPaths::ConfigLocation, relativeConfig).isEmpty())
+        return;
+    const QString bundled =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../etc/xdg"));
+    if (!QFileInfo::exists(QDir(bundled).filePath(relativeConfig)))
+        return;
+    const QByteArray systemDirs = qgetenv("XDG_CONFIG_DIRS");
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(bundled) + ':' +
+                                   (systemDirs.isEmpty() ? QByteArray("/etc/xdg") : systemDirs));
+}
+
+} // namespace SyncHost

@@ -1,0 +1,43 @@
+// What synchost serves and how: its command line.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <variant>
+
+namespace SyncHost {
+
+struct HostOptions {
+    QString remote;     // the folder standing for the server
+    QString folder;     // the sync folder, where the placeholders live
+    QString stateDir;   // the journal and the account, beside the folder, never inside it
+    QString socketPath; // our socket API, where the daemon connects
+    QString pluginPath;
+    QString logFile; // empty: the daemon and the plug-in write to our terminal
+    std::chrono::milliseconds latency{0};
+    qint64 bytesPerSecond = 0; // 0: no cap
+    bool sample = false;       // no folders given: serve the sample remote
+};
+
+struct Usage {
+    QString text;
+};
+struct UsageError {
+    QString text;
+};
+using ParsedCommandLine = std::variant<HostOptions, Usage, UsageError>;
+
+// arguments as QCoreApplication::arguments() has them, the program first.
+ParsedCommandLine parseCommandLine(const QStringList& arguments);
+
+} // namespace SyncHost
+
+namespace SyncHost {
+
+// Where no user or system configuration of the daemon exists, the one that comes with
+// synchost (etc/xdg beside its bin/, in the build tree as under an installation prefix)
+// is made visible to the plug-in through XDG_CONFIG_DIRS.
+void useBundledConfiguration();
+
+} // namespace SyncHost

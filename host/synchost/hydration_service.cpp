@@ -1,0 +1,144 @@
+#include "hydration_service.h"
+
+#include "report.h"
+
+#include <vdk/hydrationjob.h>
+#include <vdk/syncjournaldb.h>
+#include <vdk/vfs.h>
+
+#include <QDir>
+
+namespace SyncHost {
+
+namespace {
+
+// The daemon names the file by the mount point, "/./" and its path; a name that leads out
+// of the folder is no file of ours.
+std::optional<QString> fileInFolder(const QString& file, const QString& folder)
+{
+    const QString clean = QDir::cleanPath(file);
+    if (VDK::FileSystem::isChildPathOf2(clean, folder) != VDK::FileSystem::ChildResult::IsChild)
+        return std::nullopt;
+    return clean;
+}
+
+QString seconds(const QElapsedTimer& clock)
+{
+    return QString::number(double(clock.nsecsElapsed()) / 1e9, 'f', 3);
+}
+
+} // namespace
+
+HydrationService::HydrationService(VDK::Vfs& vfs, VDK::SyncJournalDb& journal,
+                                   const QString& folder, Throttle throttle, QObject* parent)
+    : QObject(parent), m_vfs(vfs), m_journal(journal), m_folder(folder), m_throttle(throttle)
+{
+}
+
+void HydrationService::setReady()
+{
+    m_ready = true;
+    const auto held = std::exchange(m_held, {});
+    for (const auto& [waiter, request] : held)
+        serve(waiter, request);
+}
+
+void HydrationService::request(const AnswerChannel& channel, const HydrationRequest& request)
+{
+    const Waiter waiter{channel, request.id};
+    if (m_ready)
+        serve(waiter, request);
+    else
+        m_held.append({waiter, request});
+}
+
+void HydrationService::abandonAll(const QString& reason)
+{
+    for (const auto& [waiter, request] : std::exchange(m_held, {}))
+        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, reason));
+    for (Running& running : m_running) {
+        for (const Waiter& waiter : std::exchange(running.waiters, {}))
+            SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, reason));
+    }
+}
+
+void HydrationService::serve(const Waiter& waiter, const HydrationRequest& request)
+{
+    // One download per file: later requests for it are answered when it ends.
+    if (const auto running = m_running.find(request.fileId); running != m_running.end()) {
+        running->waiters.append(waiter);
+        return;
+    }
+    const QString failure = startHydration(waiter, request);
+    if (!failure.isEmpty()) {
+        reportLine(QStringLiteral("refused %1: %2").arg(request.file, failure));
+        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
+    }
+}
+
+QString HydrationService::startHydration(const Waiter& waiter, const HydrationRequest& request)
+{
+    const auto target = fileInFolder(request.file, m_folder);
+    if (!target)
+        return QStringLiteral("%1 is not in the sync folder %2").arg(request.file, m_folder);
+    const auto row = m_journal.getFileRecordByFileId(request.fileId);
+    if (!row)
+        return row.error();
+    if (!row->has_value())
+        return QStringLiteral("Unknown file id %1").arg(QString::fromUtf8(request.fileId));
+    // A request that was on its way while the last download ended: the content is here,
+    // and downloading it again would truncate it under the applications reading it.
+    if ((*row)->type == CSyncEnums::ItemTypeFile && !m_vfs.isDehydratedPlaceholder(*target)) {
+        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, {}));
+        return {};
+    }
+    VDK::HydrationJob* job = m_vfs.hydrateFile(request.fileId, *target);
+    if (!job)
+        return QStringLiteral("The plug-in did not take the request for %1 (see its log)").arg(*target);
+    Running& running = m_running[request.fileId];
+    running.relativePath = QDir(m_folder).relativeFilePath(*target);
+    running.size = (*row)->fileSize;
+    running.clock.start();
+    running.waiters.append(waiter);
+    // Connected after the plug-in's own handlers, so the answer goes out only once the
+    // plug-in has updated the journal and the record.
+    const QByteArray fileId = request.fileId;
+    connect(job, &VDK::HydrationJob::finished, this, [this, fileId] { jobEnded(fileId, {}); });
+    connect(job, &VDK::HydrationJob::error, this,
+            [this, fileId](const QString& message) { jobEnded(fileId, message); });
+    job->setThrottle(m_throttle.latency, m_throttle.bytesPerSecond);
+    job->start();
+    return {};
+}
+
+// The plug-in ends a download by updating the journal and the record; a job that finished
+// without that has not made the file usable as the journal knows it.
+QString HydrationService::journalFailure(const QByteArray& fileId)
+{
+    const auto row = m_journal.getFileRecordByFileId(fileId);
+    if (!row)
+        return row.error();
+    if (!row->has_value() || (*row)->type != CSyncEnums::ItemTypeFile)
+        return QStringLiteral("The download ended, but the journal was not updated (see the "
+                              "plug-in's log)");
+    return {};
+}
+
+void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
+{
+    const Running running = m_running.take(fileId);
+    if (failure.isEmpty())
+        failure = journalFailure(fileId);
+    if (failure.isEmpty())
+        reportLine(QStringLiteral("hydrated %1: %2 bytes in %3 s")
+                       .arg(running.relativePath)
+                       .arg(running.size)
+                       .arg(seconds(running.clock)));
+    else
+        reportLine(QStringLiteral("failed %1 after %2 s: %3")
+                       .arg(running.relativePath, seconds(running.clock), failure));
+    for (const Waiter& waiter : running.waiters)
+        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
+}
+
+} // namespace SyncHost

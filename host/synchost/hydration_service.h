@@ -1,0 +1,67 @@
+// The client's side of a hydration: a request from the daemon becomes a job of the
+// plug-in, and the job's end becomes the answer, once the record is up to date.
+#pragma once
+
+#include "socket_api.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <chrono>
+
+namespace VDK {
+class SyncJournalDb;
+class Vfs;
+} // namespace VDK
+
+namespace SyncHost {
+
+// The simulated network between us and the server: off when both are 0.
+struct Throttle {
+    std::chrono::milliseconds latency{0};
+    qint64 bytesPerSecond = 0;
+};
+
+class HydrationService : public QObject {
+    Q_OBJECT
+
+public:
+    HydrationService(VDK::Vfs& vfs, VDK::SyncJournalDb& journal, const QString& folder,
+                     Throttle throttle, QObject* parent = nullptr);
+
+    // Requests that arrive before this are held: until the daemon has read our process id,
+    // our own writes into the mount would be taken for an application's and wait for us.
+    void setReady();
+    void request(const AnswerChannel& channel, const HydrationRequest& request);
+    // Answers every waiting request with the reason; the running jobs are left to end.
+    void abandonAll(const QString& reason);
+
+private:
+    struct Waiter {
+        AnswerChannel channel;
+        QByteArray requestId;
+    };
+    struct Running {
+        QString relativePath;
+        qint64 size = 0;
+        QElapsedTimer clock;
+        QList<Waiter> waiters;
+    };
+
+    void serve(const Waiter& waiter, const HydrationRequest& request);
+    // The reason the request cannot be served, or nothing once the file is on its way or here.
+    QString startHydration(const Waiter& waiter, const HydrationRequest& request);
+    void jobEnded(const QByteArray& fileId, QString failure);
+    QString journalFailure(const QByteArray& fileId);
+
+    VDK::Vfs& m_vfs;
+    VDK::SyncJournalDb& m_journal;
+    QString m_folder;
+    Throttle m_throttle;
+    bool m_ready = false;
+    QList<std::pair<Waiter, HydrationRequest>> m_held;
+    QHash<QByteArray, Running> m_running; // by file id
+};
+
+} // namespace SyncHost

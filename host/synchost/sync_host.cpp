@@ -1,0 +1,178 @@
+#include "sync_host.h"
+
+#include "account_state.h"
+#include "remote_mirror.h"
+#include "report.h"
+#include "sample_remote.h"
+
+#include <vdk/vfs.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+
+namespace SyncHost {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto readinessPeriod = 50ms;
+// Generous: the daemon of a sanitizer build on a busy machine takes seconds to mount.
+constexpr qint64 startDeadlineMs = 30000;
+// The daemon reads the socket every 250 ms; after two of its reads it knows our process id.
+constexpr qint64 versionSettleMs = 600;
+constexpr long fuseSuperMagic = 0x65735546;
+
+// The folder is the root of a FUSE mount: another file system than its parent's.
+bool isFuseMountPoint(const QString& folder)
+{
+    struct statfs fileSystem {};
+    struct stat self {};
+    struct stat parent {};
+    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray parentPath = QFile::encodeName(QFileInfo(folder).path());
+    return ::statfs(path.constData(), &fileSystem) == 0 && fileSystem.f_type == fuseSuperMagic &&
+           ::stat(path.constData(), &self) == 0 && ::stat(parentPath.constData(), &parent) == 0 &&
+           self.st_dev != parent.st_dev;
+}
+
+QString mebibytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
+}
+
+} // namespace
+
+Host::Host(HostOptions options, QObject* parent) : QObject(parent), m_options(std::move(options))
+{
+    connect(&m_signals, &SignalWatcher::stopRequested, this, [this] { shutdown(0); });
+    connect(&m_readinessCheck, &QTimer::timeout, this, &Host::checkReadiness);
+    connect(&m_server, &SocketApiServer::versionAnswered, this, [this] { m_sinceVersion.start(); });
+}
+
+Host::~Host() = default;
+
+void Host::start()
+{
+    m_sinceStart.start();
+    if (auto ready = setUp(); !ready)
+        fail(ready.error());
+}
+
+VDK::Result<void, QString> Host::setUp()
+{
+    if (m_options.sample) {
+        if (auto created = createSampleRemote(m_options.remote); !created)
+            return created;
+        reportLine(QStringLiteral("Sample remote: %1").arg(m_options.remote));
+    }
+    if (auto prepared = prepareFolders(); !prepared)
+        return prepared;
+    QString failure;
+    // Listening before the daemon starts: it connects once, at its start, and never again.
+    if (!m_server.listen(m_options.socketPath, &failure))
+        return QStringLiteral("Cannot serve the socket %1: %2").arg(m_options.socketPath, failure);
+    if (auto loaded = m_plugin.load(m_options.pluginPath); !loaded)
+        return loaded;
+    return startMode();
+}
+
+// The folder by its real path, as the daemon will name its files; a stale mount over it
+// may not even answer stat(), so only its parent is resolved.
+VDK::Result<void, QString> Host::prepareFolders()
+{
+    const QFileInfo folder(QDir::cleanPath(QFileInfo(m_options.folder).absoluteFilePath()));
+    if (!QDir().mkpath(folder.path()) || !QDir().mkpath(m_options.stateDir))
+        return QStringLiteral("Cannot create %1 or %2").arg(folder.path(), m_options.stateDir);
+    m_options.folder = QDir(QFileInfo(folder.path()).canonicalFilePath()).filePath(folder.fileName());
+    m_options.remote = QFileInfo(m_options.remote).absoluteFilePath();
+    QDir().mkdir(m_options.folder);
+    m_journal = std::make_unique<VDK::SyncJournalDb>(
+        QDir(m_options.stateDir).filePath(QStringLiteral("journal.db")));
+    return {};
+}
+
+VDK::Result<void, QString> Host::startMode()
+{
+    const auto uuid = persistentAccountUuid(m_options.stateDir);
+    if (!uuid)
+        return uuid.error();
+    const auto vfs = m_plugin.createVfs(m_options.folder, *uuid, this);
+    if (!vfs)
+        return vfs.error();
+    m_vfs = *vfs;
+    m_hydration = std::make_unique<HydrationService>(
+        *m_vfs, *m_journal, m_options.folder,
+        Throttle{m_options.latency, m_options.bytesPerSecond});
+    connect(&m_server, &SocketApiServer::hydrationRequested, m_hydration.get(),
+            &HydrationService::request);
+    connect(m_vfs, &VDK::Vfs::started, this, [this] { m_modeStarted = true; });
+    connect(m_vfs, &VDK::Vfs::error, this, &Host::fail);
+
+    VDK::VfsSetupParams params;
+    params.filesystemPath = m_options.folder;
+    params.account = VDK::AccountPtr::create(*uuid, QUrl::fromLocalFile(m_options.remote));
+    params.journal = m_journal.get();
+    params.socketApiPath = m_options.socketPath;
+    m_vfs->start(params);
+    m_readinessCheck.start(readinessPeriod);
+    return {};
+}
+
+void Host::checkReadiness()
+{
+    if (m_modeStarted && m_sinceVersion.isValid() && m_sinceVersion.elapsed() >= versionSettleMs &&
+        isFuseMountPoint(m_options.folder)) {
+        m_readinessCheck.stop();
+        serve();
+    } else if (m_sinceStart.elapsed() > startDeadlineMs) {
+        fail(m_sinceVersion.isValid()
+                 ? QStringLiteral("The folder %1 was not mounted in time").arg(m_options.folder)
+                 : QStringLiteral("The daemon did not connect to %1 in time").arg(m_options.socketPath));
+    }
+}
+
+void Host::serve()
+{
+    const auto mirrored = mirrorRemote(*m_vfs, *m_journal, m_options.remote, m_options.folder);
+    if (!mirrored) {
+        fail(mirrored.error());
+        return;
+    }
+    m_hydration->setReady();
+    reportLine(QStringLiteral("Serving %1 in %2: %3 files, %4 MiB, %5 new placeholders")
+                   .arg(m_options.remote, m_options.folder)
+                   .arg(mirrored->files)
+                   .arg(mebibytes(mirrored->bytes))
+                   .arg(mirrored->placeholdersCreated));
+    reportLine(QStringLiteral("Open its files with any program; Ctrl-C stops."));
+}
+
+void Host::fail(const QString& reason)
+{
+    reportError(QStringLiteral("synchost: %1").arg(reason));
+    shutdown(1);
+}
+
+void Host::shutdown(int exitCode)
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_readinessCheck.stop();
+    if (m_hydration)
+        m_hydration->abandonAll(QStringLiteral("The sync client is stopping"));
+    if (m_vfs)
+        m_vfs->stop();
+    m_server.close();
+    if (isFuseMountPoint(m_options.folder))
+        reportError(QStringLiteral("synchost: %1 is still mounted").arg(m_options.folder));
+    else if (m_vfs)
+        reportLine(QStringLiteral("Stopped; %1 is unmounted").arg(m_options.folder));
+    QCoreApplication::exit(exitCode);
+}
+
+} // namespace SyncHost
