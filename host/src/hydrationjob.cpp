@@ -10,7 +10,8 @@ namespace VDK {
 
 namespace {
 
-constexpr qint64 chunkSize = 1024 * 1024;
+constexpr qint64 largestChunk = 1024 * 1024;
+constexpr qint64 smallestChunk = 4 * 1024;
 
 // Runs step; what it throws becomes a failure text, as a download error would.
 template <typename Step> QString failureOf(Step&& step)
@@ -82,12 +83,21 @@ QString HydrationJob::openTransfer()
     return {};
 }
 
-// Under a bandwidth cap the next piece waits until the bytes so far have had their time.
+// Under a bandwidth cap pieces are small, about twenty a second, so the content flows
+// rather than jumps.
+qint64 HydrationJob::chunkSize() const
+{
+    if (m_bytesPerSecond <= 0)
+        return largestChunk;
+    return std::clamp(m_bytesPerSecond / 20, smallestChunk, largestChunk);
+}
+
+// Under a bandwidth cap a piece is written when it would have finished arriving.
 void HydrationJob::scheduleNextChunk()
 {
     qint64 delayMs = 0;
     if (m_bytesPerSecond > 0)
-        delayMs = m_bytesCopied * 1000 / m_bytesPerSecond - m_transferClock.elapsed();
+        delayMs = (m_bytesCopied + chunkSize()) * 1000 / m_bytesPerSecond - m_transferClock.elapsed();
     QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(delayMs, 0)), this,
                        &HydrationJob::copyNextChunk);
 }
@@ -95,7 +105,7 @@ void HydrationJob::scheduleNextChunk()
 void HydrationJob::copyNextChunk()
 {
     const QString failure = failureOf([this]() -> QString {
-        const QByteArray chunk = m_source->read(chunkSize);
+        const QByteArray chunk = m_source->read(chunkSize());
         if (chunk.isEmpty() && !m_source->atEnd())
             return m_source->errorString();
         if (m_device->write(chunk) != chunk.size())

@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using namespace VDK;
@@ -60,8 +62,9 @@ protected:
 
 TEST_F(HydrationJobTest, CopiesTheServerFileFoundThroughTheJournalIntoTheDevice)
 {
-    QByteArray content(200 * 1024, 'x');
+    QByteArray content(2 * 1024 * 1024 + 5, 'x');
     content[0] = '\0';
+    content[1024 * 1024] = 'y';
     putOnServer("Docs/big file.bin", content, "id-1");
     auto* buffer = new QBuffer;
     HydrationJob job(&vfs, "id-1", std::unique_ptr<QIODevice>(buffer), nullptr);
@@ -73,6 +76,28 @@ TEST_F(HydrationJobTest, CopiesTheServerFileFoundThroughTheJournalIntoTheDevice)
     EXPECT_EQ(job.record().path, "Docs/big file.bin");
     EXPECT_EQ(job.record().fileId, "id-1");
     EXPECT_EQ(job.targetFileName(), QStringLiteral("/somewhere"));
+}
+
+// The event loop runs between the pieces of a throttled download: the client answers other
+// requests meanwhile.
+TEST_F(HydrationJobTest, AThrottledDownloadTakesItsTimeWithoutHoldingTheEventLoop)
+{
+    const QByteArray content(300 * 1024, 'z');
+    putOnServer("slow.bin", content, "id-5");
+    auto* buffer = new QBuffer;
+    HydrationJob job(&vfs, "id-5", std::unique_ptr<QIODevice>(buffer), nullptr);
+    job.setThrottle(std::chrono::milliseconds(100), 1024 * 1024);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(20);
+    QElapsedTimer clock;
+    clock.start();
+
+    EXPECT_EQ(run(job), QString());
+    EXPECT_GE(clock.elapsed(), 100 + 250) << "100 ms of latency, then 300 KiB at 1 MiB/s";
+    EXPECT_GE(ticks, 5);
+    EXPECT_EQ(buffer->data(), content);
 }
 
 TEST_F(HydrationJobTest, ReplacesTheContentOfATargetFile)

@@ -52,6 +52,7 @@ Q_SIGNALS:
 private:
     void begin();
     void copyNextChunk();
+    qint64 chunkSize() const;
     void scheduleNextChunk();
     // Ends the job; failure is the reason, empty on success.
     void finish(const QString& failure);

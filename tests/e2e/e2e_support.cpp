@@ -1,0 +1,97 @@
+#include "e2e_support.h"
+
+#include <nlohmann/json.hpp>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vdk/syncjournaldb.h>
+
+namespace fs = std::filesystem;
+
+namespace TessarnTest {
+
+std::string patternContent(std::size_t size, unsigned seed)
+{
+    std::string content(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (auto& byte : content) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    return content;
+}
+
+std::size_t occurrences(const std::string& text, std::string_view word)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++count;
+    return count;
+}
+
+std::optional<VDK::SyncJournalFileRecord> journalRow(const fs::path& journal,
+                                                     const std::string& relativePath)
+{
+    VDK::SyncJournalDb db(QString::fromStdString(journal.string()));
+    const auto row = db.getFileRecord(QByteArray::fromStdString(relativePath));
+    if (!row || !row->has_value())
+        return std::nullopt;
+    return **row;
+}
+
+ApiConnection::ApiConnection(const fs::path& socketPath)
+{
+    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
+    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+ApiConnection::~ApiConnection()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void ApiConnection::send(std::string_view bytes)
+{
+    if (::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("short send to synchost");
+}
+
+std::optional<std::string> ApiConnection::readLine(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (const auto end = m_pending.find('\n'); end != std::string::npos) {
+            std::string line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd readable{m_fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0)
+            return std::nullopt;
+        char buffer[4096];
+        const auto count = ::read(m_fd, buffer, sizeof(buffer));
+        if (count <= 0)
+            return std::nullopt;
+        m_pending.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::string hydrationRequest(int id, const std::string& file, const std::string& fileId)
+{
+    const nlohmann::json payload{
+        {"arguments", {{"file", file}, {"fileId", fileId}, {"requester", "/usr/bin/test"}}},
+        {"id", std::to_string(id)}};
+    return "V2/HYDRATE_FILE:" + payload.dump() + "\n";
+}
+
+} // namespace TessarnTest

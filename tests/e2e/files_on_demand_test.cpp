@@ -1,0 +1,203 @@
+// Files on demand as a user meets them: synchost serves a remote folder, separate processes
+// open the placeholders through the mount.
+#include "e2e_support.h"
+#include "hosted_folder.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace TessarnTest;
+using Tessarn::Constants::States;
+
+namespace {
+
+class FilesOnDemand : public ::testing::Test {
+protected:
+    HostedFolder hosted;
+};
+
+std::time_t modificationTime(const fs::path& file)
+{
+    struct stat status {};
+    ::stat(file.c_str(), &status);
+    return status.st_mtim.tv_sec;
+}
+
+quint64 inodeOf(const fs::path& file)
+{
+    struct stat status {};
+    ::stat(file.c_str(), &status);
+    return status.st_ino;
+}
+
+} // namespace
+
+TEST_F(FilesOnDemand, EveryRemoteFileBecomesAPlaceholderWithItsJournalRow)
+{
+    const std::map<std::string, std::string> files{
+        {"notes.txt", "some notes\n"},
+        {"Documents/report with blanks.pdf", patternContent(300 * 1024, 1)},
+        {"Documents/Deep/Deeper/résumé.txt", "typed\n"},
+        {"empty", ""},
+    };
+    for (const auto& [relative, content] : files)
+        hosted.putRemote(relative, content);
+    ASSERT_TRUE(hosted.startHost());
+    EXPECT_NE(hosted.hostOutput().find("4 files"), std::string::npos) << hosted.hostOutput();
+
+    std::set<std::string> fileIds;
+    for (const auto& [relative, content] : files) {
+        SCOPED_TRACE(relative);
+        ASSERT_TRUE(fs::is_regular_file(hosted.local(relative)));
+        EXPECT_EQ(fs::file_size(hosted.underneath(relative)), 0u) << "no content yet";
+        EXPECT_EQ(fs::file_size(hosted.local(relative)), content.size()) << "as the mount shows it";
+        const auto record = hosted.record(relative);
+        ASSERT_TRUE(record.isOk());
+        EXPECT_EQ(record.state, States::Dehydrated);
+        EXPECT_EQ(record.size, content.size());
+        EXPECT_FALSE(record.etag.empty());
+        EXPECT_EQ(modificationTime(hosted.local(relative)),
+                  modificationTime(hosted.remote() / relative));
+        fileIds.insert(record.fileId);
+
+        const auto row = journalRow(hosted.journalPath(), relative);
+        ASSERT_TRUE(row.has_value());
+        EXPECT_EQ(row->type, CSyncEnums::ItemTypeVirtualFile);
+        EXPECT_EQ(row->fileId.toStdString(), record.fileId);
+        EXPECT_EQ(row->etag.toStdString(), record.etag);
+        EXPECT_EQ(row->fileSize, static_cast<qint64>(content.size()));
+    }
+    EXPECT_EQ(fileIds.size(), files.size()) << "every file has an identifier of its own";
+    EXPECT_TRUE(fs::is_directory(hosted.local("Documents/Deep/Deeper")));
+}
+
+TEST_F(FilesOnDemand, AnOpeningProcessGetsTheRemoteBytesAndTheFileIsRecordedHydrated)
+{
+    const std::string content = patternContent(3 * 1024 * 1024 + 17, 2);
+    hosted.putRemote("Music/concert.flac", content);
+    ASSERT_TRUE(hosted.startHost());
+    const auto placeholder = hosted.record("Music/concert.flac");
+
+    const Opened opened = readWithProcess(hosted.local("Music/concert.flac"));
+    ASSERT_EQ(opened.status, 0) << opened.errors << hosted.diagnostics();
+    EXPECT_TRUE(opened.content == content) << "the content differs from the remote's";
+
+    const auto record = hosted.record("Music/concert.flac");
+    EXPECT_EQ(record.state, States::Hydrated);
+    EXPECT_EQ(record.size, 0u);
+    EXPECT_EQ(record.fileId, placeholder.fileId);
+    EXPECT_EQ(modificationTime(hosted.local("Music/concert.flac")),
+              modificationTime(hosted.remote() / "Music/concert.flac"));
+    const auto row = journalRow(hosted.journalPath(), "Music/concert.flac");
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->type, CSyncEnums::ItemTypeFile);
+    EXPECT_EQ(row->inode, inodeOf(hosted.local("Music/concert.flac")));
+    EXPECT_NE(hosted.hostOutput().find("hydrated Music/concert.flac: 3145745 bytes in "),
+              std::string::npos)
+        << hosted.hostOutput();
+
+    EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), content.size());
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << "a hydrated file is not fetched again";
+}
+
+TEST_F(FilesOnDemand, ThirtyProcessesOpeningThirtyFilesAtOnceAllGetTheirContent)
+{
+    constexpr int count = 30;
+    for (int i = 0; i < count; ++i)
+        hosted.putRemote("many/file-" + std::to_string(i), patternContent(256 * 1024 + i, 100 + i));
+    ASSERT_TRUE(hosted.startHost());
+
+    TempDir outputs;
+    std::vector<std::unique_ptr<ChildProcess>> readers;
+    for (int i = 0; i < count; ++i) {
+        const auto name = "file-" + std::to_string(i);
+        readers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"cat", hosted.local("many/" + name).string()},
+            outputs.path() / name, outputs.path() / (name + ".err")));
+    }
+    for (int i = 0; i < count; ++i) {
+        const auto name = "file-" + std::to_string(i);
+        SCOPED_TRACE(name);
+        EXPECT_EQ(readers[i]->wait(90s), 0) << readFile(outputs.path() / (name + ".err"));
+        EXPECT_TRUE(readFile(outputs.path() / name) == patternContent(256 * 1024 + i, 100 + i));
+    }
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated many/"), std::size_t(count))
+        << hosted.hostOutput() << hosted.diagnostics();
+}
+
+// The download is slowed down so that the second open certainly comes while it runs.
+TEST_F(FilesOnDemand, TwoProcessesOpeningOnePlaceholderAtOnceBothGetTheContentOfOneDownload)
+{
+    const std::string content = patternContent(4 * 1024 * 1024, 3);
+    hosted.putRemote("shared.bin", content);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "8192"}));
+
+    TempDir outputs;
+    ChildProcess first({"cat", hosted.local("shared.bin").string()}, outputs.path() / "1",
+                       outputs.path() / "1.err");
+    ChildProcess second({"cat", hosted.local("shared.bin").string()}, outputs.path() / "2",
+                        outputs.path() / "2.err");
+    EXPECT_EQ(first.wait(60s), 0) << readFile(outputs.path() / "1.err");
+    EXPECT_EQ(second.wait(60s), 0) << readFile(outputs.path() / "2.err");
+    EXPECT_TRUE(readFile(outputs.path() / "1") == content);
+    EXPECT_TRUE(readFile(outputs.path() / "2") == content);
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated shared.bin"), 1u) << hosted.hostOutput();
+}
+
+TEST_F(FilesOnDemand, AFilteredApplicationIsRefusedAndLeavesThePlaceholderAlone)
+{
+    hosted.putRemote("Pictures/holiday.raw", patternContent(64 * 1024, 4));
+    ASSERT_TRUE(hosted.startHost());
+    TempDir tools;
+    const auto thumbnailer = tools.path() / "gallery-thumbnailer";
+    fs::copy_file("/bin/cat", thumbnailer);
+
+    const Opened refused = readWithProcess(hosted.local("Pictures/holiday.raw"), thumbnailer);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.errors.find("Operation not permitted"), std::string::npos) << refused.errors;
+    EXPECT_EQ(hosted.record("Pictures/holiday.raw").state, States::Dehydrated);
+    EXPECT_EQ(hosted.hostOutput().find("hydrated "), std::string::npos);
+
+    EXPECT_EQ(readWithProcess(hosted.local("Pictures/holiday.raw")).content.size(), 64u * 1024);
+}
+
+TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotAnEmptyFile)
+{
+    hosted.putRemote("vanishing.txt", "here today\n");
+    ASSERT_TRUE(hosted.startHost());
+    hosted.removeRemote("vanishing.txt");
+
+    const Opened failed = readWithProcess(hosted.local("vanishing.txt"));
+    EXPECT_NE(failed.status, 0);
+    EXPECT_EQ(failed.content, "");
+    EXPECT_NE(failed.errors.find("No such file"), std::string::npos) << failed.errors;
+    EXPECT_EQ(hosted.record("vanishing.txt").state, States::Dehydrated)
+        << "the next open asks again";
+    EXPECT_NE(hosted.hostOutput().find("failed vanishing.txt"), std::string::npos)
+        << hosted.hostOutput();
+
+    hosted.putRemote("vanishing.txt", "back again\n");
+    EXPECT_EQ(readWithProcess(hosted.local("vanishing.txt")).content, "back again\n");
+}
+
+// Under a slow simulated network a long download runs while other requests are served.
+TEST_F(FilesOnDemand, ASlowDownloadDoesNotHoldUpTheOthers)
+{
+    hosted.putRemote("large.bin", patternContent(2 * 1024 * 1024, 5));
+    hosted.putRemote("small.txt", "small\n");
+    ASSERT_TRUE(hosted.startHost({"--latency", "200", "--bandwidth", "1024"}));
+
+    TempDir outputs;
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess large({"cat", hosted.local("large.bin").string()}, outputs.path() / "large",
+                       outputs.path() / "large.err");
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(readWithProcess(hosted.local("small.txt")).content, "small\n");
+    EXPECT_FALSE(large.poll().has_value()) << "the large file came before the small one";
+    EXPECT_EQ(large.wait(60s), 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 2s)
+        << "2 MiB at 1 MiB/s take two seconds";
+    EXPECT_EQ(readFile(outputs.path() / "large").size(), 2u * 1024 * 1024);
+}

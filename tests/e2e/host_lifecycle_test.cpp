@@ -1,0 +1,83 @@
+// synchost started, stopped, killed and started again over the same folder.
+#include "e2e_support.h"
+#include "hosted_folder.h"
+
+#include <gtest/gtest.h>
+
+using namespace TessarnTest;
+using Tessarn::Constants::States;
+
+namespace {
+
+class HostLifecycle : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        hosted.putRemote("a.txt", "content of a\n");
+        hosted.putRemote("b.txt", "content of b\n");
+    }
+
+    HostedFolder hosted;
+};
+
+} // namespace
+
+TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSameFolder)
+{
+    ASSERT_TRUE(hosted.startHost());
+    const pid_t daemon = hosted.daemonPid();
+    ASSERT_GT(daemon, 0);
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+
+    EXPECT_EQ(hosted.stopHost(), 0) << hosted.diagnostics();
+    EXPECT_FALSE(isMountedOver(hosted.folder()));
+    EXPECT_TRUE(waitUntil([&] { return processEnded(daemon); }, 5s));
+    EXPECT_NE(hosted.hostOutput().find("Stopped"), std::string::npos) << hosted.hostOutput();
+
+    ASSERT_TRUE(hosted.startHost());
+    EXPECT_NE(hosted.hostOutput().find("0 new placeholders"), std::string::npos)
+        << hosted.hostOutput();
+    EXPECT_EQ(hosted.record("a.txt").state, States::Hydrated) << "hydrated files stay hydrated";
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("b.txt")).content, "content of b\n");
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << hosted.hostOutput();
+}
+
+TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheNextStart)
+{
+    ASSERT_TRUE(hosted.startHost());
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    ASSERT_EQ(hosted.stopHost(), 0);
+
+    hosted.putRemote("a.txt", "the new, longer content of a\n");
+    ASSERT_TRUE(hosted.startHost());
+    EXPECT_NE(hosted.hostOutput().find("1 new placeholders"), std::string::npos)
+        << hosted.hostOutput();
+    EXPECT_EQ(hosted.record("a.txt").state, States::Dehydrated);
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "the new, longer content of a\n");
+}
+
+// The daemon outlives a host killed with SIGKILL: its opens must fail instead of waiting for
+// an answer that cannot come, and the next host must take the folder over.
+TEST_F(HostLifecycle, AfterTheHostIsKilledOpensFailFastAndANewHostTakesOver)
+{
+    ASSERT_TRUE(hosted.startHost());
+    const pid_t oldDaemon = hosted.daemonPid();
+    ASSERT_GT(oldDaemon, 0);
+    hosted.killHost();
+    ASSERT_FALSE(processEnded(oldDaemon)) << "the daemon is not killed with its host";
+    ASSERT_TRUE(isMountedOver(hosted.folder()));
+
+    const auto before = std::chrono::steady_clock::now();
+    const Opened orphaned = readWithProcess(hosted.local("a.txt"), "cat", 20s);
+    EXPECT_NE(orphaned.status, -1) << "the open hangs";
+    EXPECT_NE(orphaned.status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+    EXPECT_EQ(orphaned.content, "");
+
+    ASSERT_TRUE(hosted.startHost()) << "a stale mount is cleared";
+    EXPECT_NE(hosted.daemonPid(), oldDaemon);
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    EXPECT_TRUE(waitUntil([&] { return processEnded(oldDaemon); }, 10s))
+        << "the old daemon ends once its mount is gone";
+}

@@ -1,0 +1,205 @@
+#include "hosted_folder.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace TessarnTest {
+
+namespace {
+
+constexpr auto hostStartTimeout = 60s; // a sanitizer build of all three on a busy machine
+constexpr auto hostStopTimeout = 45s;  // the plug-in gives the daemon up to 30 s
+
+std::string statusField(pid_t pid, std::string_view name)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(name) && line.size() > name.size() && line[name.size()] == ':')
+            return line.substr(line.find_first_not_of(" \t", name.size() + 1));
+    }
+    return {};
+}
+
+// The daemon the host started: its child named tessarn.
+pid_t daemonOf(pid_t host)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        const pid_t pid = std::stoi(name);
+        if (statusField(pid, "PPid") == std::to_string(host) && statusField(pid, "Name") == "tessarn")
+            return pid;
+    }
+    return -1;
+}
+
+// The kernel writes blanks, tabs, line feeds and backslashes of mount points as octal escapes.
+std::string decodeMountPoint(std::string_view field)
+{
+    std::string decoded;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                         (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            decoded += field[i];
+        }
+    }
+    return decoded;
+}
+
+void unmount(const fs::path& folder)
+{
+    if (!isMountedOver(folder))
+        return;
+    runProgram({"fusermount3", "-u", folder.string()});
+    if (isMountedOver(folder))
+        runProgram({"fusermount3", "-uz", folder.string()});
+}
+
+} // namespace
+
+bool isMountedOver(const fs::path& folder)
+{
+    std::ifstream mountInfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountInfo, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        const auto separator = line.find(" - fuse.tessarn ");
+        if (separator != std::string::npos && decodeMountPoint(point) == folder.string())
+            return true;
+    }
+    return false;
+}
+
+bool processEnded(pid_t pid)
+{
+    const std::string state = statusField(pid, "State");
+    return state.empty() || state.starts_with('Z') || state.starts_with('X');
+}
+
+HostedFolder::HostedFolder()
+    : m_remote(m_dir.path() / "remote"), m_folder(m_dir.path() / "sync folder"),
+      m_state(m_dir.path() / "state"), m_socket(m_dir.path() / "api.socket")
+{
+    // The daemon runs as us, but the applications of some tests do not.
+    fs::permissions(m_dir.path(), fs::perms::owner_all | fs::perms::group_exec |
+                                      fs::perms::others_exec);
+    fs::create_directories(m_remote);
+    fs::create_directories(m_folder);
+    m_underneath = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+HostedFolder::~HostedFolder()
+{
+    cleanUp();
+    ::close(m_underneath);
+}
+
+void HostedFolder::cleanUp()
+{
+    if (m_host && !m_host->poll())
+        stopHost();
+    unmount(m_folder);
+    for (const pid_t daemon : m_daemons) {
+        if (!waitUntil([daemon] { return processEnded(daemon); }, 5s)) {
+            ADD_FAILURE() << "the daemon " << daemon << " outlived its mount";
+            ::kill(daemon, SIGKILL);
+        }
+    }
+}
+
+void HostedFolder::putRemote(const fs::path& relative, std::string_view content)
+{
+    fs::create_directories((m_remote / relative).parent_path());
+    writeFile(m_remote / relative, content);
+}
+
+void HostedFolder::removeRemote(const fs::path& relative)
+{
+    fs::remove(m_remote / relative);
+}
+
+bool HostedFolder::startHost(const std::vector<std::string>& extraArguments)
+{
+    ++m_runs;
+    const auto run = std::to_string(m_runs);
+    std::vector<std::string> command{SYNCHOST_BINARY, "--state", m_state.string(),
+                                     "--socket", m_socket.string(),
+                                     "--log", (m_dir.path() / ("daemon-" + run + ".log")).string()};
+    command.insert(command.end(), extraArguments.begin(), extraArguments.end());
+    command.insert(command.end(), {m_remote.string(), m_folder.string()});
+    // No configuration of the machine's user: the one that comes with the build is used.
+    m_host = std::make_unique<ChildProcess>(
+        command, m_dir.path() / ("host-" + run + ".out"), m_dir.path() / ("host-" + run + ".err"),
+        std::vector<std::string>{"XDG_CONFIG_HOME=" + (m_dir.path() / "no-config").string()});
+    const bool serving = waitUntil(
+        [this] { return hostOutput().find("Serving ") != std::string::npos || m_host->poll(); },
+        hostStartTimeout);
+    m_daemonPid = daemonOf(m_host->pid());
+    if (m_daemonPid > 0)
+        m_daemons.push_back(m_daemonPid);
+    if (!serving || m_host->poll()) {
+        ADD_FAILURE() << "synchost does not serve:\n" << hostOutput() << diagnostics();
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> HostedFolder::stopHost()
+{
+    m_host->signal(SIGTERM);
+    return m_host->wait(hostStopTimeout);
+}
+
+void HostedFolder::killHost()
+{
+    m_host->signal(SIGKILL);
+    m_host->wait(5s);
+}
+
+fs::path HostedFolder::underneath(const fs::path& relative) const
+{
+    return fs::path("/proc/self/fd") / std::to_string(m_underneath) / relative;
+}
+
+pid_t HostedFolder::hostPid() const
+{
+    return m_host ? m_host->pid() : -1;
+}
+
+std::string HostedFolder::hostOutput() const
+{
+    return readFile(m_dir.path() / ("host-" + std::to_string(m_runs) + ".out"));
+}
+
+std::string HostedFolder::diagnostics() const
+{
+    const auto run = std::to_string(m_runs);
+    return "synchost errors:\n" + readFile(m_dir.path() / ("host-" + run + ".err")) +
+           "daemon and plug-in:\n" + readFile(m_dir.path() / ("daemon-" + run + ".log"));
+}
+
+Tessarn::PlaceHolderAttributes HostedFolder::record(const fs::path& relative) const
+{
+    return Tessarn::PlaceHolderAttributes::fromAttributes(local(relative)).value_or(
+        Tessarn::PlaceHolderAttributes());
+}
+
+Opened readWithProcess(const fs::path& file, const std::string& program,
+                       std::chrono::milliseconds timeout)
+{
+    const ProgramResult result = runProgram({program, file.string()}, timeout);
+    return {result.status, result.out, result.err};
+}
+
+} // namespace TessarnTest

@@ -1,0 +1,88 @@
+// A remote folder, a sync folder and synchost serving the one in the other, run as a child
+// process with the real plug-in and the real daemon. Whatever a test does, the end leaves
+// no host, no daemon and no mount behind.
+#pragma once
+
+#include "process.h"
+#include "test_support.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tessarn.h>
+#include <vector>
+
+namespace TessarnTest {
+
+class HostedFolder {
+public:
+    HostedFolder();
+    ~HostedFolder();
+    HostedFolder(const HostedFolder&) = delete;
+    HostedFolder& operator=(const HostedFolder&) = delete;
+
+    // A file on the "server".
+    void putRemote(const std::filesystem::path& relative, std::string_view content);
+    void removeRemote(const std::filesystem::path& relative);
+
+    // Starts synchost and waits until it serves; false (with the reason added to the test's
+    // failure) if it does not.
+    bool startHost(const std::vector<std::string>& extraArguments = {});
+    // SIGTERM, then waits; the exit status, nothing if the host had to be killed.
+    std::optional<int> stopHost();
+    // SIGKILL: the daemon, the host's child, lives on.
+    void killHost();
+
+    const std::filesystem::path& remote() const { return m_remote; }
+    const std::filesystem::path& folder() const { return m_folder; }
+    std::filesystem::path local(const std::filesystem::path& relative) const
+    {
+        return m_folder / relative;
+    }
+    const std::filesystem::path& socketPath() const { return m_socket; }
+    std::filesystem::path journalPath() const { return m_state / "journal.db"; }
+    // The folder as the mount hides it.
+    std::filesystem::path underneath(const std::filesystem::path& relative) const;
+    pid_t hostPid() const;
+    // The daemon the current host started, or -1.
+    pid_t daemonPid() const { return m_daemonPid; }
+    // synchost's own lines (the daemon's and the plug-in's go to a log file).
+    std::string hostOutput() const;
+    std::string diagnostics() const;
+
+    Tessarn::PlaceHolderAttributes record(const std::filesystem::path& relative) const;
+
+private:
+    void cleanUp();
+
+    TempDir m_dir;
+    std::filesystem::path m_remote;
+    std::filesystem::path m_folder;
+    std::filesystem::path m_state;
+    std::filesystem::path m_socket;
+    int m_underneath = -1;
+    std::unique_ptr<ChildProcess> m_host;
+    pid_t m_daemonPid = -1;
+    std::vector<pid_t> m_daemons; // of every host started, to make sure they all end
+    int m_runs = 0;
+};
+
+// How an application's open and read of a file went.
+struct Opened {
+    int status = -1; // -1: did not end in time
+    std::string content;
+    std::string errors;
+};
+
+// Reads the file with a separate process (cat, or the program given), bounded in time.
+Opened readWithProcess(const std::filesystem::path& file, const std::string& program = "cat",
+                       std::chrono::milliseconds timeout = 30s);
+
+// A tessarn mount is over the folder.
+bool isMountedOver(const std::filesystem::path& folder);
+
+// The daemon is gone once its process has ended (a zombie counts: nobody may reap it).
+bool processEnded(pid_t pid);
+
+} // namespace TessarnTest

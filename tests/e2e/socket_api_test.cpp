@@ -1,0 +1,100 @@
+// synchost's socket API seen from a second connection that talks like the daemon.
+#include "e2e_support.h"
+#include "hosted_folder.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+using namespace TessarnTest;
+using Tessarn::Constants::States;
+
+namespace {
+
+struct Answer {
+    std::string id;
+    std::string status;
+    std::string error;
+};
+
+std::optional<Answer> readAnswer(ApiConnection& api, std::chrono::milliseconds timeout = 20s)
+{
+    const auto line = api.readLine(timeout);
+    constexpr std::string_view command = "V2/HYDRATE_FILE_RESULT:";
+    if (!line || !line->starts_with(command))
+        return std::nullopt;
+    const auto answer = nlohmann::json::parse(line->substr(command.size()));
+    const auto& arguments = answer.at("arguments");
+    return Answer{answer.at("id").get<std::string>(), arguments.value("status", ""),
+                  arguments.value("error", "")};
+}
+
+class SocketApi : public ::testing::Test {
+protected:
+    std::string fileInMount(const std::string& relative) const
+    {
+        return hosted.folder().string() + "/./" + relative;
+    }
+
+    HostedFolder hosted;
+};
+
+} // namespace
+
+TEST_F(SocketApi, AnswersLinesThatComeInPiecesOrTogether)
+{
+    hosted.putRemote("Docs/a.txt", "alpha\n");
+    ASSERT_TRUE(hosted.startHost());
+    ApiConnection api(hosted.socketPath());
+    ASSERT_TRUE(api.connected());
+
+    api.send("VERSION:{\"arguments\":{\"file\":\"\",\"fil");
+    std::this_thread::sleep_for(50ms);
+    api.send("eId\":\"\",\"requester\":\"\"},\"id\":\"0\"}\n");
+    EXPECT_EQ(api.readLine(), "VERSION:1.0:2:" + std::to_string(hosted.hostPid()));
+
+    const std::string fileId = hosted.record("Docs/a.txt").fileId;
+    api.send(hydrationRequest(101, fileInMount("Docs/a.txt"), "no-such-id") +
+             hydrationRequest(102, "/etc/passwd", fileId) + "V2/HYDRATE_FILE:{not json\n" +
+             "NO COLON HERE\n" + hydrationRequest(103, fileInMount("Docs/a.txt"), fileId));
+    std::map<std::string, Answer> answers;
+    for (int i = 0; i < 3; ++i) {
+        const auto answer = readAnswer(api);
+        ASSERT_TRUE(answer.has_value()) << hosted.hostOutput() << hosted.diagnostics();
+        answers[answer->id] = *answer;
+    }
+    EXPECT_NE(answers["101"].error.find("no-such-id"), std::string::npos);
+    EXPECT_EQ(answers["101"].status, "");
+    EXPECT_NE(answers["102"].error.find("not in the sync folder"), std::string::npos);
+    EXPECT_EQ(answers["103"].status, "OK") << answers["103"].error;
+    EXPECT_EQ(answers["103"].error, "");
+    EXPECT_EQ(readFile(hosted.underneath("Docs/a.txt")), "alpha\n");
+    EXPECT_EQ(hosted.record("Docs/a.txt").state, States::Hydrated);
+
+    api.send(hydrationRequest(104, fileInMount("Docs/a.txt"), fileId));
+    const auto again = readAnswer(api);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->status, "OK") << "a hydrated file needs no download";
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated Docs/a.txt"), 1u) << hosted.hostOutput();
+}
+
+TEST_F(SocketApi, ARequestForARunningDownloadIsAnsweredWhenItEnds)
+{
+    hosted.putRemote("slow.bin", patternContent(2 * 1024 * 1024, 6));
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "4096"}));
+    ApiConnection api(hosted.socketPath());
+    ASSERT_TRUE(api.connected());
+    const std::string fileId = hosted.record("slow.bin").fileId;
+
+    api.send(hydrationRequest(201, fileInMount("slow.bin"), fileId));
+    std::this_thread::sleep_for(100ms);
+    api.send(hydrationRequest(202, fileInMount("slow.bin"), fileId));
+    EXPECT_EQ(api.readLine(200ms), std::nullopt) << "answered before the download ended";
+    for (int i = 0; i < 2; ++i) {
+        const auto answer = readAnswer(api);
+        ASSERT_TRUE(answer.has_value());
+        EXPECT_EQ(answer->status, "OK") << answer->id << ": " << answer->error;
+    }
+    EXPECT_EQ(readFile(hosted.underneath("slow.bin")), patternContent(2 * 1024 * 1024, 6));
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated slow.bin"), 1u) << hosted.hostOutput();
+}
