@@ -50,7 +50,7 @@ Mount Mount::bindfs(const fs::path& source, const fs::path& mountPoint)
 {
     return Mount({"bindfs", "-f", "-o", "attr_timeout=0,entry_timeout=0,negative_timeout=0",
                   source.string(), mountPoint.string()},
-                 mountPoint, "fuse.bindfs");
+                 mountPoint, "fuse");
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start)
