@@ -110,6 +110,18 @@ protected:
         return result;
     }
 
+    // An application waiting for the hydration of a new placeholder, and its request.
+    std::pair<std::unique_ptr<ChildProcess>, Request> waitingOpen(const std::string& name,
+                                                                  States state = States::Dehydrated)
+    {
+        makePlaceholder(name, 5, state);
+        auto app = openApp(name);
+        auto request = nextRequest();
+        if (!request)
+            throw std::runtime_error("no request for " + name);
+        return {std::move(app), *request};
+    }
+
     AppResult runApp(const std::string& name, const std::string& text = {})
     {
         auto app = openApp(name, text);
@@ -158,10 +170,8 @@ TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithEnoent)
     MountOptions options;
     options.allowedErrors = {"Error from socket API for Id 13: "};
     start(options);
-    makePlaceholder("a.txt", 5);
-    auto app = openApp("a.txt");
-    ASSERT_TRUE(nextRequest());
-    client->send(resultAnswer(13, R"({"error":"download failed"})"));
+    const auto [app, request] = waitingOpen("a.txt");
+    client->send(resultAnswer(request.id, R"({"error":"download failed"})"));
     EXPECT_EQ(finish(*app, 0).status, ENOENT);
     EXPECT_EQ(fs::file_size(mount->underneath("a.txt")), 0u);
 }
@@ -169,9 +179,7 @@ TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithEnoent)
 TEST_F(HydrationTest, AnAnswerSplitAcrossReadsIsUnderstood)
 {
     start();
-    makePlaceholder("a.txt", 5);
-    auto app = openApp("a.txt");
-    ASSERT_TRUE(nextRequest());
+    const auto [app, request] = waitingOpen("a.txt");
     hydrate("a.txt", "split");
     const auto answer = resultAnswer(13, ok);
     client->send(answer.substr(0, 25));
@@ -225,13 +233,10 @@ TEST_F(HydrationTest, HydratedAndOrdinaryFilesOpenAtOnce)
 TEST_F(HydrationTest, APlaceholderBeingHydratedWaitsForTheContent)
 {
     start();
-    makePlaceholder("a.txt", 5, States::Hydrating);
-    auto app = openApp("a.txt");
-    const auto request = nextRequest();
-    ASSERT_TRUE(request);
-    EXPECT_EQ(nameOf(*request), "a.txt");
+    const auto [app, request] = waitingOpen("a.txt", States::Hydrating);
+    EXPECT_EQ(nameOf(request), "a.txt");
     hydrate("a.txt", "ready");
-    client->send(resultAnswer(request->id, ok));
+    client->send(resultAnswer(request.id, ok));
     EXPECT_EQ(finish(*app, 0).out, "ready");
 }
 
@@ -329,9 +334,7 @@ TEST_F(HydrationTest, ALostConnectionFailsTheWaitingOpen)
     MountOptions options;
     options.allowedErrors = {"Socket API connection lost: "};
     start(options);
-    makePlaceholder("a.txt", 5);
-    auto app = openApp("a.txt");
-    ASSERT_TRUE(nextRequest());
+    const auto [app, request] = waitingOpen("a.txt");
     const auto closed = std::chrono::steady_clock::now();
     client->closeConnection();
     EXPECT_EQ(finish(*app, 0).status, ENOENT);
@@ -341,9 +344,7 @@ TEST_F(HydrationTest, ALostConnectionFailsTheWaitingOpen)
 TEST_F(HydrationTest, StoppingTheDaemonEndsWaitingOpens)
 {
     start();
-    makePlaceholder("a.txt", 5);
-    auto app = openApp("a.txt");
-    ASSERT_TRUE(nextRequest());
+    const auto [app, request] = waitingOpen("a.txt");
     std::this_thread::sleep_for(500ms); // into the longer sleeps of the wait
     const auto stopped = std::chrono::steady_clock::now();
     ::kill(mount->daemonPid(), SIGTERM);

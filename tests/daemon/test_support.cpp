@@ -39,6 +39,21 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+bool isMounted(const fs::path& mountPoint, std::string_view type)
+{
+    std::ifstream mountInfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountInfo, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        const auto separator = line.find(" - ");
+        if (point == mountPoint.string() && separator != std::string::npos &&
+            line.compare(separator + 3, type.size() + 1, std::string(type) + " ") == 0)
+            return true;
+    }
+    return false;
+}
+
 std::string readFile(const fs::path& file)
 {
     std::ifstream stream(file, std::ios::binary);
