@@ -59,6 +59,12 @@ struct Parser {
                               QStringLiteral("The plug-in to load (default: "
                                              "../lib/vondrakelsync_vfs_tessarn.so beside synchost)."),
                               QStringLiteral("file")};
+    QCommandLineOption sample{QStringLiteral("sample"),
+                              QStringLiteral("Serve the sample remote, created in DIR/remote if "
+                                             "missing, in DIR/sync (default without REMOTE and "
+                                             "FOLDER: synchost-sample-UID in the temporary "
+                                             "directory)."),
+                              QStringLiteral("dir")};
     QCommandLineOption log{QStringLiteral("log"),
                            QStringLiteral("Send the daemon's and the plug-in's output to this file."),
                            QStringLiteral("file")};
@@ -75,7 +81,7 @@ struct Parser {
     {
         parser.setApplicationDescription(QString::fromLatin1(description));
         parser.addHelpOption();
-        parser.addOptions({state, socket, plugin, log, latency, bandwidth});
+        parser.addOptions({sample, state, socket, plugin, log, latency, bandwidth});
         parser.addPositionalArgument(QStringLiteral("REMOTE FOLDER"),
                                      QStringLiteral("The folder standing for the server, and "
                                                     "the sync folder."),
@@ -107,16 +113,18 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
 
     HostOptions options;
     const QStringList positional = p.parser.positionalArguments();
-    if (positional.size() == 2) {
+    if (positional.size() == 2 && !p.parser.isSet(p.sample)) {
         options.remote = positional[0];
         options.folder = positional[1];
     } else if (positional.isEmpty()) {
+        const QDir base(p.parser.isSet(p.sample) ? p.parser.value(p.sample) : sampleBase());
         options.sample = true;
-        options.remote = QDir(sampleBase()).filePath(QStringLiteral("remote"));
-        options.folder = QDir(sampleBase()).filePath(QStringLiteral("sync"));
-        options.stateDir = QDir(sampleBase()).filePath(QStringLiteral("state"));
+        options.remote = base.filePath(QStringLiteral("remote"));
+        options.folder = base.filePath(QStringLiteral("sync"));
+        options.stateDir = base.filePath(QStringLiteral("state"));
     } else {
-        return UsageError{QStringLiteral("Give both REMOTE and FOLDER, or neither.")};
+        return UsageError{QStringLiteral("Give both REMOTE and FOLDER, or neither (and "
+                                         "--sample only with neither).")};
     }
     const auto latency = countOption(p.parser, p.latency);
     const auto bandwidth = countOption(p.parser, p.bandwidth);

@@ -81,3 +81,17 @@ TEST_F(HostLifecycle, AfterTheHostIsKilledOpensFailFastAndANewHostTakesOver)
     EXPECT_TRUE(waitUntil([&] { return processEnded(oldDaemon); }, 10s))
         << "the old daemon ends once its mount is gone";
 }
+
+TEST(SampleHost, WithoutFoldersSynchostServesItsSampleRemote)
+{
+    HostedFolder hosted("sync");
+    ASSERT_TRUE(hosted.startSampleHost());
+    EXPECT_NE(hosted.hostOutput().find("6 files"), std::string::npos) << hosted.hostOutput();
+    EXPECT_EQ(hosted.record("Documents/notes.md").state, States::Dehydrated);
+    const Opened notes = readWithProcess(hosted.local("Documents/notes.md"));
+    EXPECT_EQ(notes.content, readFile(hosted.remote() / "Documents/notes.md"));
+    EXPECT_NE(notes.content.find("Files on demand"), std::string::npos);
+    EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), 3u * 1024 * 1024);
+    EXPECT_EQ(hosted.stopHost(), 0);
+    EXPECT_FALSE(isMountedOver(hosted.folder()));
+}

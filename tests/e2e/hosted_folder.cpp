@@ -87,14 +87,13 @@ bool processEnded(pid_t pid)
     return state.empty() || state.starts_with('Z') || state.starts_with('X');
 }
 
-HostedFolder::HostedFolder()
-    : m_remote(m_dir.path() / "remote"), m_folder(m_dir.path() / "sync folder"),
+HostedFolder::HostedFolder(const std::string& folderName)
+    : m_remote(m_dir.path() / "remote"), m_folder(m_dir.path() / folderName),
       m_state(m_dir.path() / "state"), m_socket(m_dir.path() / "api.socket")
 {
     // The daemon runs as us, but the applications of some tests do not.
     fs::permissions(m_dir.path(), fs::perms::owner_all | fs::perms::group_exec |
                                       fs::perms::others_exec);
-    fs::create_directories(m_remote);
     fs::create_directories(m_folder);
     m_underneath = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
@@ -131,13 +130,23 @@ void HostedFolder::removeRemote(const fs::path& relative)
 
 bool HostedFolder::startHost(const std::vector<std::string>& extraArguments)
 {
+    std::vector<std::string> arguments = extraArguments;
+    arguments.insert(arguments.end(), {"--state", m_state.string(), m_remote.string(), m_folder.string()});
+    return launch(arguments);
+}
+
+bool HostedFolder::startSampleHost()
+{
+    return launch({"--sample", m_dir.path().string()});
+}
+
+bool HostedFolder::launch(std::vector<std::string> arguments)
+{
     ++m_runs;
     const auto run = std::to_string(m_runs);
-    std::vector<std::string> command{SYNCHOST_BINARY, "--state", m_state.string(),
-                                     "--socket", m_socket.string(),
-                                     "--log", (m_dir.path() / ("daemon-" + run + ".log")).string()};
-    command.insert(command.end(), extraArguments.begin(), extraArguments.end());
-    command.insert(command.end(), {m_remote.string(), m_folder.string()});
+    std::vector<std::string> command{SYNCHOST_BINARY, "--socket", m_socket.string(), "--log",
+                                     (m_dir.path() / ("daemon-" + run + ".log")).string()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
     // No configuration of the machine's user: the one that comes with the build is used.
     m_host = std::make_unique<ChildProcess>(
         command, m_dir.path() / ("host-" + run + ".out"), m_dir.path() / ("host-" + run + ".err"),

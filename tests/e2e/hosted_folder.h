@@ -17,7 +17,8 @@ namespace TessarnTest {
 
 class HostedFolder {
 public:
-    HostedFolder();
+    // The folder's name has a blank, as users' folders often do.
+    explicit HostedFolder(const std::string& folderName = "sync folder");
     ~HostedFolder();
     HostedFolder(const HostedFolder&) = delete;
     HostedFolder& operator=(const HostedFolder&) = delete;
@@ -29,6 +30,9 @@ public:
     // Starts synchost and waits until it serves; false (with the reason added to the test's
     // failure) if it does not.
     bool startHost(const std::vector<std::string>& extraArguments = {});
+    // synchost --sample: its own sample remote, in remote() if that is missing, served in
+    // "sync" (the folder's name must be that).
+    bool startSampleHost();
     // SIGTERM, then waits; the exit status, nothing if the host had to be killed.
     std::optional<int> stopHost();
     // SIGKILL: the daemon, the host's child, lives on.
@@ -54,6 +58,7 @@ public:
     Tessarn::PlaceHolderAttributes record(const std::filesystem::path& relative) const;
 
 private:
+    bool launch(std::vector<std::string> arguments);
     void cleanUp();
 
     TempDir m_dir;
