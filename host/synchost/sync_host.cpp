@@ -87,6 +87,15 @@ VDK::Result<void, QString> Host::prepareFolders()
     const QFileInfo folder(QDir::cleanPath(QFileInfo(m_options.folder).absoluteFilePath()));
     if (!QDir().mkpath(folder.path()) || !QDir().mkpath(m_options.stateDir))
         return QStringLiteral("Cannot create %1 or %2").arg(folder.path(), m_options.stateDir);
+    // A second host over the same folder would take the mount away from the first.
+    m_stateLock = std::make_unique<QLockFile>(QDir(m_options.stateDir).filePath(QStringLiteral("synchost.lock")));
+    if (!m_stateLock->tryLock(0)) {
+        qint64 owner = 0;
+        m_stateLock->getLockInfo(&owner, nullptr, nullptr);
+        return QStringLiteral("Another synchost (process %1) serves the folder of %2")
+            .arg(owner)
+            .arg(m_options.stateDir);
+    }
     m_options.folder = QDir(QFileInfo(folder.path()).canonicalFilePath()).filePath(folder.fileName());
     m_options.remote = QFileInfo(m_options.remote).absoluteFilePath();
     QDir().mkdir(m_options.folder);
@@ -117,8 +126,8 @@ VDK::Result<void, QString> Host::startMode()
     params.account = VDK::AccountPtr::create(*uuid, QUrl::fromLocalFile(m_options.remote));
     params.journal = m_journal.get();
     params.socketApiPath = m_options.socketPath;
-    m_vfs->start(params);
     m_readinessCheck.start(readinessPeriod);
+    m_vfs->start(params); // may refuse at once, through error()
     return {};
 }
 

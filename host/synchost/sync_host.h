@@ -9,6 +9,7 @@
 #include "socket_api.h"
 
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -41,6 +42,7 @@ private:
     void shutdown(int exitCode);
 
     HostOptions m_options;
+    std::unique_ptr<QLockFile> m_stateLock;
     SignalWatcher m_signals;
     SocketApiServer m_server;
     PluginSession m_plugin;

@@ -43,6 +43,18 @@ TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSame
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << hosted.hostOutput();
 }
 
+TEST_F(HostLifecycle, ASecondHostOverTheSameFolderIsRefusedAndTheFirstServesOn)
+{
+    ASSERT_TRUE(hosted.startHost());
+    const ProgramResult second = hosted.runSecondHost();
+    EXPECT_EQ(second.status, 1);
+    EXPECT_NE(second.err.find("Another synchost (process " + std::to_string(hosted.hostPid())),
+              std::string::npos)
+        << second.err;
+    EXPECT_TRUE(isMountedOver(hosted.folder()));
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+}
+
 TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheNextStart)
 {
     ASSERT_TRUE(hosted.startHost());

@@ -108,11 +108,27 @@ void HostedFolder::cleanUp()
 {
     if (m_host && !m_host->poll())
         stopHost();
+    checkForSanitizerReports();
     unmount(m_folder);
     for (const pid_t daemon : m_daemons) {
         if (!waitUntil([daemon] { return processEnded(daemon); }, 5s)) {
             ADD_FAILURE() << "the daemon " << daemon << " outlived its mount";
             ::kill(daemon, SIGKILL);
+        }
+    }
+}
+
+// synchost, the plug-in and the daemon of a sanitizer build report there.
+void HostedFolder::checkForSanitizerReports() const
+{
+    for (int run = 1; run <= m_runs; ++run) {
+        for (const auto* kind : {"host-", "daemon-"}) {
+            const auto file = m_dir.path() / (kind + std::to_string(run) + (*kind == 'h' ? ".err" : ".log"));
+            const std::string text = readFile(file);
+            for (const auto* marker : {"Sanitizer", "runtime error:"}) {
+                if (text.find(marker) != std::string::npos)
+                    ADD_FAILURE() << file << ":\n" << text;
+            }
         }
     }
 }
@@ -162,6 +178,13 @@ bool HostedFolder::launch(std::vector<std::string> arguments)
         return false;
     }
     return true;
+}
+
+ProgramResult HostedFolder::runSecondHost() const
+{
+    return runProgram({SYNCHOST_BINARY, "--socket", (m_dir.path() / "second.socket").string(),
+                       "--state", m_state.string(), m_remote.string(), m_folder.string()},
+                      30s);
 }
 
 std::optional<int> HostedFolder::stopHost()

@@ -33,6 +33,8 @@ public:
     // synchost --sample: its own sample remote, in remote() if that is missing, served in
     // "sync" (the folder's name must be that).
     bool startSampleHost();
+    // Another synchost over the same folder while this one serves, run to its end.
+    ProgramResult runSecondHost() const;
     // SIGTERM, then waits; the exit status, nothing if the host had to be killed.
     std::optional<int> stopHost();
     // SIGKILL: the daemon, the host's child, lives on.
@@ -60,6 +62,7 @@ public:
 private:
     bool launch(std::vector<std::string> arguments);
     void cleanUp();
+    void checkForSanitizerReports() const;
 
     TempDir m_dir;
     std::filesystem::path m_remote;
