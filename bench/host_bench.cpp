@@ -31,15 +31,16 @@ fs::path remoteFile(const fs::path& root, std::size_t size, const char* mode, in
 class ServedFolder {
 public:
     ServedFolder(const fs::path& scratch, const fs::path& remote, const fs::path& folder)
-        : m_folder(folder),
-          m_output(scratch / "synchost.out"),
+        : m_folder(folder), m_output(scratch / "synchost.out"),
           m_host({SYNCHOST_BINARY, "--state", (scratch / "state").string(), "--socket",
                   (scratch / "api.socket").string(), "--log", (scratch / "synchost.log").string(),
                   remote.string(), folder.string()},
                  m_output, scratch / "synchost.err",
                  {"XDG_CONFIG_HOME=" + (scratch / "no-config").string()})
     {
-        const auto serving = [this] { return readFile(m_output).find("Serving ") != std::string::npos; };
+        const auto serving = [this] {
+            return readFile(m_output).find("Serving ") != std::string::npos;
+        };
         if (!waitUntil([&] { return serving() || m_host.poll(); }, 60s) || !serving())
             throw std::runtime_error("synchost does not serve: " +
                                      readFile(scratch / "synchost.err"));
@@ -75,7 +76,8 @@ int main(int argc, char** argv)
         for (const auto* mode : modes) {
             for (int i = 0; i < count; ++i) {
                 fs::create_directories(remoteFile(remote, size, mode, i).parent_path());
-                fs::create_hard_link(sources / std::to_string(size), remoteFile(remote, size, mode, i));
+                fs::create_hard_link(sources / std::to_string(size),
+                                     remoteFile(remote, size, mode, i));
             }
         }
     }
@@ -87,18 +89,17 @@ int main(int argc, char** argv)
     fmt::print("{:>9} {:<10} {:>8} {:>8} {:>11} {:>11} {:>11}\n", "size", "mode", "median", "p95",
                "copy median", "copy p95", "median/copy");
     for (const auto size : sizes) {
-        const auto copies = plainCopies(sources / std::to_string(size), scratch.path() / "copy",
-                                        count);
+        const auto copies =
+            plainCopies(sources / std::to_string(size), scratch.path() / "copy", count);
         for (const auto* mode : modes) {
             std::vector<fs::path> files;
             for (int i = 0; i < count; ++i)
                 files.push_back(remoteFile(folder, size, mode, i));
             const auto times = std::string_view(mode) == "sequential" ? openOneAfterAnother(files)
                                                                       : openAllAtOnce(files);
-            fmt::print("{:>9} {:<10} {:>8.3f} {:>8.3f} {:>11.4f} {:>11.4f} {:>11.1f}\n", size,
-                       mode, percentile(times, 0.5), percentile(times, 0.95),
-                       percentile(copies, 0.5), percentile(copies, 0.95),
-                       percentile(times, 0.5) / percentile(copies, 0.5));
+            fmt::print("{:>9} {:<10} {:>8.3f} {:>8.3f} {:>11.4f} {:>11.4f} {:>11.1f}\n", size, mode,
+                       percentile(times, 0.5), percentile(times, 0.95), percentile(copies, 0.5),
+                       percentile(copies, 0.95), percentile(times, 0.5) / percentile(copies, 0.5));
             std::fflush(stdout);
         }
     }

@@ -124,7 +124,8 @@ std::vector<double> plainCopies(const fs::path& source, const fs::path& target, 
 double percentile(std::vector<double> values, double fraction)
 {
     std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    const auto index =
+        static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
     return values[index];
 }
 

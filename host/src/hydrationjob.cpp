@@ -67,7 +67,8 @@ QString HydrationJob::openTransfer()
     if (!found)
         return found.error();
     if (!found->has_value())
-        return QStringLiteral("No journal record for the file id %1").arg(QString::fromUtf8(m_fileId));
+        return QStringLiteral("No journal record for the file id %1")
+            .arg(QString::fromUtf8(m_fileId));
     m_record = **found;
 
     const QUrl server = params.account->url();
@@ -97,7 +98,8 @@ void HydrationJob::scheduleNextChunk()
 {
     qint64 delayMs = 0;
     if (m_bytesPerSecond > 0)
-        delayMs = (m_bytesCopied + chunkSize()) * 1000 / m_bytesPerSecond - m_transferClock.elapsed();
+        delayMs =
+            (m_bytesCopied + chunkSize()) * 1000 / m_bytesPerSecond - m_transferClock.elapsed();
     QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(delayMs, 0)), this,
                        &HydrationJob::copyNextChunk);
 }

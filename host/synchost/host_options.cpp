@@ -36,7 +36,8 @@ QString defaultSocketPath()
     QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (dir.isEmpty() || !QFileInfo(dir).isDir())
         dir = QDir::tempPath();
-    return QDir(dir).filePath(QStringLiteral("synchost-%1.socket").arg(QCoreApplication::applicationPid()));
+    return QDir(dir).filePath(
+        QStringLiteral("synchost-%1.socket").arg(QCoreApplication::applicationPid()));
 }
 
 QString defaultPluginPath()
@@ -55,19 +56,21 @@ struct Parser {
                               QStringLiteral("Path of the socket API (default: in the runtime "
                                              "directory)."),
                               QStringLiteral("path")};
-    QCommandLineOption plugin{QStringLiteral("plugin"),
-                              QStringLiteral("The plug-in to load (default: "
-                                             "../lib/vondrakelsync_vfs_tessarn.so beside synchost)."),
-                              QStringLiteral("file")};
+    QCommandLineOption plugin{
+        QStringLiteral("plugin"),
+        QStringLiteral("The plug-in to load (default: "
+                       "../lib/vondrakelsync_vfs_tessarn.so beside synchost)."),
+        QStringLiteral("file")};
     QCommandLineOption sample{QStringLiteral("sample"),
                               QStringLiteral("Serve the sample remote, created in DIR/remote if "
                                              "missing, in DIR/sync (default without REMOTE and "
                                              "FOLDER: synchost-sample-UID in the temporary "
                                              "directory)."),
                               QStringLiteral("dir")};
-    QCommandLineOption log{QStringLiteral("log"),
-                           QStringLiteral("Send the daemon's and the plug-in's output to this file."),
-                           QStringLiteral("file")};
+    QCommandLineOption log{
+        QStringLiteral("log"),
+        QStringLiteral("Send the daemon's and the plug-in's output to this file."),
+        QStringLiteral("file")};
     QCommandLineOption latency{QStringLiteral("latency"),
                                QStringLiteral("Simulated network: wait this long before each "
                                               "download (default 0)."),
@@ -90,7 +93,8 @@ struct Parser {
 };
 
 // A count that is 0 when the option is absent; nothing when it is not a count.
-std::optional<qint64> countOption(const QCommandLineParser& parser, const QCommandLineOption& option)
+std::optional<qint64> countOption(const QCommandLineParser& parser,
+                                  const QCommandLineOption& option)
 {
     if (!parser.isSet(option))
         return 0;
@@ -132,7 +136,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         return UsageError{QStringLiteral("--latency and --bandwidth take whole numbers.")};
     options.latency = std::chrono::milliseconds(*latency);
     options.bytesPerSecond = *bandwidth * 1024;
-    options.stateDir = p.parser.isSet(p.state) ? p.parser.value(p.state)
+    options.stateDir = p.parser.isSet(p.state)      ? p.parser.value(p.state)
                        : options.stateDir.isEmpty() ? defaultStateDir(options.folder)
                                                     : options.stateDir;
     options.socketPath = p.parser.isSet(p.socket) ? p.parser.value(p.socket) : defaultSocketPath();

@@ -2,11 +2,10 @@
 
 #include "report.h"
 
+#include <QDir>
 #include <vdk/hydrationjob.h>
 #include <vdk/syncjournaldb.h>
 #include <vdk/vfs.h>
-
-#include <QDir>
 
 namespace SyncHost {
 
@@ -94,7 +93,8 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
     }
     VDK::HydrationJob* job = m_vfs.hydrateFile(request.fileId, *target);
     if (!job)
-        return QStringLiteral("The plug-in did not take the request for %1 (see its log)").arg(*target);
+        return QStringLiteral("The plug-in did not take the request for %1 (see its log)")
+            .arg(*target);
     Running& running = m_running[request.fileId];
     running.relativePath = QDir(m_folder).relativeFilePath(*target);
     running.size = (*row)->fileSize;

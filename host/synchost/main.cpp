@@ -33,7 +33,8 @@ int main(int argc, char** argv)
         QTimer::singleShot(0, &host, &SyncHost::Host::start);
         return QCoreApplication::exec();
     } catch (const std::exception& exception) {
-        SyncHost::reportError(QStringLiteral("synchost: %1").arg(QString::fromUtf8(exception.what())));
+        SyncHost::reportError(
+            QStringLiteral("synchost: %1").arg(QString::fromUtf8(exception.what())));
         return 1;
     }
 }

@@ -1,9 +1,8 @@
 #include "plugin_session.h"
 
+#include <QJsonObject>
 #include <vdk/version.h>
 #include <vdk/vfs.h>
-
-#include <QJsonObject>
 
 namespace SyncHost {
 

@@ -1,19 +1,18 @@
 #include "remote_mirror.h"
 
-#include <vdk/syncjournaldb.h>
-#include <vdk/vfs.h>
-
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <vdk/syncjournaldb.h>
+#include <vdk/vfs.h>
 
 namespace SyncHost {
 
 namespace {
 
 struct RemoteTree {
-    QStringList folders;           // relative, parents before children
+    QStringList folders;            // relative, parents before children
     QList<VDK::SyncFileItem> files; // as placeholders of the remote files
 };
 
@@ -74,7 +73,9 @@ VDK::Result<void, QString> recordInJournal(VDK::SyncJournalDb& journal, const QS
 
 QByteArray fileIdFor(const QString& relativePath)
 {
-    return QCryptographicHash::hash(relativePath.toUtf8(), QCryptographicHash::Sha1).toHex().left(20);
+    return QCryptographicHash::hash(relativePath.toUtf8(), QCryptographicHash::Sha1)
+        .toHex()
+        .left(20);
 }
 
 QByteArray entityTagFor(qint64 size, qint64 modifiedMs)

@@ -20,7 +20,8 @@ void writeLine(int fd, const QString& line)
     const QByteArray bytes = line.toUtf8() + '\n';
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        const ssize_t count =
+            ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)

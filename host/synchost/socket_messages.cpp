@@ -16,7 +16,8 @@ SocketMessage parseHydrationRequest(const QByteArray& payload)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
     if (!document.isObject())
-        return MalformedRequest{QStringLiteral("not a JSON object: %1").arg(parseError.errorString()), {}};
+        return MalformedRequest{
+            QStringLiteral("not a JSON object: %1").arg(parseError.errorString()), {}};
     const QJsonObject object = document.object();
     const QJsonValue id = object.value(u"id");
     if (!id.isString())
@@ -53,13 +54,13 @@ QByteArray versionAnswer(qint64 processId)
 
 QByteArray hydrationAnswer(const QByteArray& id, const QString& failure)
 {
-    const QJsonObject arguments = failure.isEmpty()
-                                      ? QJsonObject{{QStringLiteral("status"), QStringLiteral("OK")}}
-                                      : QJsonObject{{QStringLiteral("error"), failure}};
+    const QJsonObject arguments =
+        failure.isEmpty() ? QJsonObject{{QStringLiteral("status"), QStringLiteral("OK")}}
+                          : QJsonObject{{QStringLiteral("error"), failure}};
     const QJsonObject answer{{QStringLiteral("id"), QString::fromUtf8(id)},
                              {QStringLiteral("arguments"), arguments}};
-    return resultCommand.toByteArray() + ':' + QJsonDocument(answer).toJson(QJsonDocument::Compact) +
-           '\n';
+    return resultCommand.toByteArray() + ':' +
+           QJsonDocument(answer).toJson(QJsonDocument::Compact) + '\n';
 }
 
 } // namespace SyncHost

@@ -28,7 +28,8 @@ struct MalformedRequest {
     QByteArray id; // when it could be read, so that the sender still gets an answer
 };
 
-using SocketMessage = std::variant<VersionRequest, HydrationRequest, OtherCommand, MalformedRequest>;
+using SocketMessage =
+    std::variant<VersionRequest, HydrationRequest, OtherCommand, MalformedRequest>;
 
 // One line, without its line feed.
 SocketMessage parseSocketLine(const QByteArray& line);

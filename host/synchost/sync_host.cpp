@@ -5,13 +5,12 @@
 #include "report.h"
 #include "sample_remote.h"
 
-#include <vdk/vfs.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <vdk/vfs.h>
 
 namespace SyncHost {
 
@@ -88,7 +87,8 @@ VDK::Result<void, QString> Host::prepareFolders()
     if (!QDir().mkpath(folder.path()) || !QDir().mkpath(m_options.stateDir))
         return QStringLiteral("Cannot create %1 or %2").arg(folder.path(), m_options.stateDir);
     // A second host over the same folder would take the mount away from the first.
-    m_stateLock = std::make_unique<QLockFile>(QDir(m_options.stateDir).filePath(QStringLiteral("synchost.lock")));
+    m_stateLock = std::make_unique<QLockFile>(
+        QDir(m_options.stateDir).filePath(QStringLiteral("synchost.lock")));
     if (!m_stateLock->tryLock(0)) {
         qint64 owner = 0;
         m_stateLock->getLockInfo(&owner, nullptr, nullptr);
@@ -96,7 +96,8 @@ VDK::Result<void, QString> Host::prepareFolders()
             .arg(owner)
             .arg(m_options.stateDir);
     }
-    m_options.folder = QDir(QFileInfo(folder.path()).canonicalFilePath()).filePath(folder.fileName());
+    m_options.folder =
+        QDir(QFileInfo(folder.path()).canonicalFilePath()).filePath(folder.fileName());
     m_options.remote = QFileInfo(m_options.remote).absoluteFilePath();
     QDir().mkdir(m_options.folder);
     m_journal = std::make_unique<VDK::SyncJournalDb>(
@@ -113,9 +114,9 @@ VDK::Result<void, QString> Host::startMode()
     if (!vfs)
         return vfs.error();
     m_vfs = *vfs;
-    m_hydration = std::make_unique<HydrationService>(
-        *m_vfs, *m_journal, m_options.folder,
-        Throttle{m_options.latency, m_options.bytesPerSecond});
+    m_hydration =
+        std::make_unique<HydrationService>(*m_vfs, *m_journal, m_options.folder,
+                                           Throttle{m_options.latency, m_options.bytesPerSecond});
     connect(&m_server, &SocketApiServer::hydrationRequested, m_hydration.get(),
             &HydrationService::request);
     connect(m_vfs, &VDK::Vfs::started, this, [this] { m_modeStarted = true; });
@@ -140,7 +141,8 @@ void Host::checkReadiness()
     } else if (m_sinceStart.elapsed() > startDeadlineMs) {
         fail(m_sinceVersion.isValid()
                  ? QStringLiteral("The folder %1 was not mounted in time").arg(m_options.folder)
-                 : QStringLiteral("The daemon did not connect to %1 in time").arg(m_options.socketPath));
+                 : QStringLiteral("The daemon did not connect to %1 in time")
+                       .arg(m_options.socketPath));
     }
 }
 

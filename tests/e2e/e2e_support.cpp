@@ -60,7 +60,8 @@ ApiConnection::~ApiConnection()
 
 void ApiConnection::send(std::string_view bytes)
 {
-    if (::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    if (::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
         throw std::runtime_error("short send to synchost");
 }
 

@@ -99,7 +99,8 @@ TEST_F(FilesOnDemand, AnOpeningProcessGetsTheRemoteBytesAndTheFileIsRecordedHydr
         << hosted.hostOutput();
 
     EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), content.size());
-    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << "a hydrated file is not fetched again";
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u)
+        << "a hydrated file is not fetched again";
 }
 
 TEST_F(FilesOnDemand, ThirtyProcessesOpeningThirtyFilesAtOnceAllGetTheirContent)

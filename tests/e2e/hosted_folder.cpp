@@ -34,7 +34,8 @@ pid_t daemonOf(pid_t host)
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
         const pid_t pid = std::stoi(name);
-        if (statusField(pid, "PPid") == std::to_string(host) && statusField(pid, "Name") == "tessarn")
+        if (statusField(pid, "PPid") == std::to_string(host) &&
+            statusField(pid, "Name") == "tessarn")
             return pid;
     }
     return -1;
@@ -92,8 +93,8 @@ HostedFolder::HostedFolder(const std::string& folderName)
       m_state(m_dir.path() / "state"), m_socket(m_dir.path() / "api.socket")
 {
     // The daemon runs as us, but the applications of some tests do not.
-    fs::permissions(m_dir.path(), fs::perms::owner_all | fs::perms::group_exec |
-                                      fs::perms::others_exec);
+    fs::permissions(m_dir.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     fs::create_directories(m_folder);
     m_underneath = ::open(m_folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
@@ -123,7 +124,8 @@ void HostedFolder::checkForSanitizerReports() const
 {
     for (int run = 1; run <= m_runs; ++run) {
         for (const auto* kind : {"host-", "daemon-"}) {
-            const auto file = m_dir.path() / (kind + std::to_string(run) + (*kind == 'h' ? ".err" : ".log"));
+            const auto file =
+                m_dir.path() / (kind + std::to_string(run) + (*kind == 'h' ? ".err" : ".log"));
             const std::string text = readFile(file);
             for (const auto* marker : {"Sanitizer", "runtime error:"}) {
                 if (text.find(marker) != std::string::npos)
@@ -147,7 +149,8 @@ void HostedFolder::removeRemote(const fs::path& relative)
 bool HostedFolder::startHost(const std::vector<std::string>& extraArguments)
 {
     std::vector<std::string> arguments = extraArguments;
-    arguments.insert(arguments.end(), {"--state", m_state.string(), m_remote.string(), m_folder.string()});
+    arguments.insert(arguments.end(),
+                     {"--state", m_state.string(), m_remote.string(), m_folder.string()});
     return launch(arguments);
 }
 
@@ -223,8 +226,8 @@ std::string HostedFolder::diagnostics() const
 
 Tessarn::PlaceHolderAttributes HostedFolder::record(const fs::path& relative) const
 {
-    return Tessarn::PlaceHolderAttributes::fromAttributes(local(relative)).value_or(
-        Tessarn::PlaceHolderAttributes());
+    return Tessarn::PlaceHolderAttributes::fromAttributes(local(relative))
+        .value_or(Tessarn::PlaceHolderAttributes());
 }
 
 Opened readWithProcess(const fs::path& file, const std::string& program,

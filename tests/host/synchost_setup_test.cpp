@@ -1,13 +1,12 @@
 // synchost's command line, its account identity and where it finds the daemon's configuration.
-#include <account_state.h>
-#include <host_options.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <account_state.h>
 #include <gtest/gtest.h>
+#include <host_options.h>
 #include <unistd.h>
 
 using namespace SyncHost;
@@ -47,17 +46,18 @@ TEST(SynchostCommandLine, WithoutFoldersServesTheSampleInTheTemporaryDirectory)
     EXPECT_EQ(options.bytesPerSecond, 0);
     EXPECT_TRUE(options.logFile.isEmpty());
 
-    const HostOptions elsewhere = optionsFrom({QStringLiteral("--sample"), QStringLiteral("/x/demo")});
+    const HostOptions elsewhere =
+        optionsFrom({QStringLiteral("--sample"), QStringLiteral("/x/demo")});
     EXPECT_EQ(elsewhere.remote, QStringLiteral("/x/demo/remote"));
     EXPECT_EQ(elsewhere.folder, QStringLiteral("/x/demo/sync"));
 }
 
 TEST(SynchostCommandLine, KeepsTheStateBesideTheFolderNotInsideIt)
 {
-    const HostOptions options = optionsFrom({QStringLiteral("/srv/remote"),
-                                             QStringLiteral("/home/u/My Files/"),
-                                             QStringLiteral("--latency"), QStringLiteral("250"),
-                                             QStringLiteral("--bandwidth"), QStringLiteral("100")});
+    const HostOptions options =
+        optionsFrom({QStringLiteral("/srv/remote"), QStringLiteral("/home/u/My Files/"),
+                     QStringLiteral("--latency"), QStringLiteral("250"),
+                     QStringLiteral("--bandwidth"), QStringLiteral("100")});
     EXPECT_FALSE(options.sample);
     EXPECT_EQ(options.remote, QStringLiteral("/srv/remote"));
     EXPECT_EQ(options.stateDir, QStringLiteral("/home/u/.My Files.synchost"));
@@ -68,8 +68,8 @@ TEST(SynchostCommandLine, KeepsTheStateBesideTheFolderNotInsideIt)
 TEST(SynchostCommandLine, RefusesWhatItCannotMeanAndExplainsItself)
 {
     EXPECT_TRUE(isUsageError({QStringLiteral("/only/remote")}));
-    EXPECT_TRUE(isUsageError({QStringLiteral("--sample"), QStringLiteral("/d"), QStringLiteral("/r"),
-                              QStringLiteral("/f")}));
+    EXPECT_TRUE(isUsageError({QStringLiteral("--sample"), QStringLiteral("/d"),
+                              QStringLiteral("/r"), QStringLiteral("/f")}));
     EXPECT_TRUE(isUsageError({QStringLiteral("--latency"), QStringLiteral("soon")}));
     EXPECT_TRUE(isUsageError({QStringLiteral("--bandwidth"), QStringLiteral("-5")}));
     EXPECT_TRUE(isUsageError({QStringLiteral("--no-such-option")}));

@@ -1,10 +1,9 @@
 // synchost's reading and writing of socket API lines.
-#include <line_buffer.h>
-#include <socket_messages.h>
-
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <gtest/gtest.h>
+#include <line_buffer.h>
+#include <socket_messages.h>
 
 using namespace SyncHost;
 
@@ -14,7 +13,8 @@ TEST(LineBuffer, JoinsPiecesAndSplitsSeveralLinesOfOneRead)
     EXPECT_TRUE(buffer.feed("VERS").complete.isEmpty());
     EXPECT_TRUE(buffer.feed("ION:x").complete.isEmpty());
     auto lines = buffer.feed(":1\nV2/A:{}\n\nV2/B");
-    EXPECT_EQ(lines.complete, (QList<QByteArray>{"VERSION:x:1", "V2/A:{}"})) << "empty lines skipped";
+    EXPECT_EQ(lines.complete, (QList<QByteArray>{"VERSION:x:1", "V2/A:{}"}))
+        << "empty lines skipped";
     lines = buffer.feed(":{}\n");
     EXPECT_EQ(lines.complete, QList<QByteArray>{"V2/B:{}"});
     EXPECT_EQ(lines.droppedBytes, 0);
@@ -60,7 +60,8 @@ TEST(SocketMessages, ARequestThatCannotBeServedKeepsItsIdWhenThereIsOne)
     };
     EXPECT_EQ(idOf("no colon"), QByteArray());
     EXPECT_EQ(idOf("V2/HYDRATE_FILE:{not json"), QByteArray());
-    EXPECT_EQ(idOf(R"(V2/HYDRATE_FILE:{"arguments":{"file":"/a","fileId":"f"},"id":13})"), QByteArray())
+    EXPECT_EQ(idOf(R"(V2/HYDRATE_FILE:{"arguments":{"file":"/a","fileId":"f"},"id":13})"),
+              QByteArray())
         << "an id that is a number";
     EXPECT_EQ(idOf(R"(V2/HYDRATE_FILE:{"arguments":{"file":"/a"},"id":"14"})"), QByteArray("14"));
     EXPECT_EQ(idOf(R"(V2/HYDRATE_FILE:{"arguments":[],"id":"15"})"), QByteArray("15"));
