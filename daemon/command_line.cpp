@@ -1,6 +1,7 @@
 #include "daemon_options.h"
 
 #include "console.h"
+#include "worker_pool.h"
 
 #include <getopt.h>
 #include <iomanip>
@@ -80,6 +81,9 @@ std::optional<DaemonOptions> parseCommandLine(int argc, char** argv)
         options.fuseArguments.emplace_back("-o");
         options.fuseArguments.emplace_back(BASE_FUSE_OPTIONS);
     }
+    // Before the extra arguments, so that a max_threads among them wins.
+    options.fuseArguments.emplace_back("-o");
+    options.fuseArguments.emplace_back(maxThreadsOption);
 
     if (optind >= argc) {
         printError("Missing mountpoint");

@@ -15,6 +15,7 @@ struct DaemonContext {
     int rootFd = -1; // the folder underneath, opened before the mount hid it
     FilterLists filters;
     bool debug = false;
+    unsigned maxWaitingOpens = 1; // opens that may wait for a hydration at once
 };
 
 // Nothing before start-up has published a context and after shutdown has withdrawn it.

@@ -1,21 +1,176 @@
-// Opening a file in the mount.
+// Opening a file in the mount: where files on demand happen. An open of a placeholder whose
+// content is not here yet asks the sync client for it and waits, then opens the complete file.
+#include "caller.h"
+#include "context.h"
 #include "errno_result.h"
+#include "hydration_schedule.h"
+#include "instances.h"
 #include "operation_log.h"
 #include "operations.h"
 #include "paths.h"
+#include "stop_signals.h"
 
+#include <atomic>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <tessarn.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Tessarn::Constants::States;
 
 namespace TessarnFuse::Operations {
 
-int open(const char* fusePath, fuse_file_info* fi)
+namespace {
+
+constexpr auto operation = "open";
+
+// The first request of a process gets id 13.
+std::atomic<std::int32_t> lastRequestId{12};
+std::atomic<unsigned> waitingOpens{0};
+
+// One of the places for opens that wait for a hydration, held for the whole wait.
+class WaitingSlot {
+public:
+    WaitingSlot() : m_taken(waitingOpens.fetch_add(1) < daemonContext()->maxWaitingOpens) {}
+    ~WaitingSlot() { waitingOpens.fetch_sub(1); }
+    WaitingSlot(const WaitingSlot&) = delete;
+    WaitingSlot& operator=(const WaitingSlot&) = delete;
+    explicit operator bool() const { return m_taken; }
+
+private:
+    bool m_taken;
+};
+
+int openUnderneath(const std::string& path, fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
     const int fd = resultOf(::open(path.c_str(), fi->flags));
     if (fd < 0)
         return fd;
     fi->fh = static_cast<uint64_t>(fd);
     return 0;
+}
+
+// A record in state Hydrating stands for content that another open's download is bringing:
+// serving the empty file now would give the caller nothing where the record promises content.
+bool needsHydration(States state)
+{
+    return state == States::Dehydrated || state == States::Hydrating;
+}
+
+std::string requestedFile(const fs::path& recordPath)
+{
+    const auto& mountPoint = daemonContext()->mountPoint;
+    if (recordPath.has_root_directory())
+        return mountPoint.native() + recordPath.native();
+    return (mountPoint / recordPath).native();
+}
+
+// False when the daemon is told to stop meanwhile: a wait of days must not hold up the stop.
+bool sleepUnlessStopping(std::chrono::milliseconds delay)
+{
+    constexpr std::chrono::milliseconds slice{250};
+    for (; delay > slice && !stopRequested(); delay -= slice)
+        std::this_thread::sleep_for(slice);
+    std::this_thread::sleep_for(delay);
+    return !stopRequested();
+}
+
+// Every way the wait ends removes the request's entry.
+int waitForHydration(const std::string& path, std::int32_t id)
+{
+    auto& jobs = jobTable();
+    for (const auto delay : hydrationCheckDelays()) {
+        if (!sleepUnlessStopping(delay)) {
+            jobs.remove(id);
+            logOperation(path, operation, -1, "Daemon stopping, giving up job %d", id);
+            return -ENOENT;
+        }
+        const auto status = jobs.get(id);
+        if (!status) {
+            logOperation(path, operation, 1, "Job queue does not have job %d", id);
+            jobs.remove(id);
+            logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
+            return -ENOENT;
+        }
+        logOperation(path, operation, 1, "Found in job queue %d", static_cast<int>(*status));
+        switch (*status) {
+        case JobStatus::Succeeded:
+            logOperation(path, operation, 1, "Sucessfully finished job %d", id);
+            jobs.remove(id);
+            logOperation(path, operation, 0, "-- open finished");
+            return 0;
+        case JobStatus::Failed:
+            logOperation(path, operation, 0, "Failed job %d", id);
+            jobs.remove(id);
+            logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
+            return -ENOENT;
+        case JobStatus::Queued:
+        case JobStatus::Sent:
+            break;
+        }
+    }
+    jobs.remove(id);
+    logOperation(path, operation, 20, "TIMEOUT - no answer from client");
+    return -ENOENT;
+}
+
+int requestHydration(const std::string& path, const Tessarn::PlaceHolderAttributes& record,
+                     const std::string& requester)
+{
+    const WaitingSlot slot;
+    if (!slot) {
+        logOperation(path, operation, -1, "Too many opens waiting for hydration, refusing %s",
+                     requester.c_str());
+        return -EAGAIN;
+    }
+    auto request = std::make_shared<MsgData>(MsgData{"V2/HYDRATE_FILE", requestedFile(record.path),
+                                                     record.fileId, ++lastRequestId, requester});
+    logOperation(path, operation, 0, "Requesting hydration %s: %d", path.c_str(), request->id);
+    socketThread().post(request);
+    return waitForHydration(path, request->id);
+}
+
+// 0 when the file may be opened as it is, else the open's failure.
+int hydrateIfNeeded(const std::string& path, const std::string& requester)
+{
+    std::optional<Tessarn::PlaceHolderAttributes> record;
+    try {
+        record = Tessarn::PlaceHolderAttributes::fromAttributes(path);
+    } catch (const nlohmann::json::exception& e) {
+        logOperation(path, operation, -1, "Cannot decode the placeholder record: %s", e.what());
+        return -EIO;
+    }
+    if (!record) {
+        logOperation(path, operation, 0, "Not a placeholder file");
+        return 0;
+    }
+    if (!needsHydration(record->state))
+        return 0;
+    if (isIgnoredApp(requester, daemonContext()->filters)) {
+        logOperation(path, operation, 0, "blocked hydration for not permitted app %s",
+                     requester.c_str());
+        return -EPERM;
+    }
+    return requestHydration(path, *record, requester);
+}
+
+} // namespace
+
+int open(const char* fusePath, fuse_file_info* fi)
+{
+    const auto path = rootRelativePath(fusePath);
+    const auto caller = fuse_get_context()->pid;
+    const auto requester = processName(caller);
+    logOperation(path, operation, 0, "%d %s by %s", fi->flags, path.c_str(), requester.c_str());
+    // The sync client's own accesses never wait: it is the one that brings the content.
+    if (isDesktopClient(jobTable(), caller)) {
+        logOperation(path, operation, 0, "Desktop client tries to access, bypassing!");
+        return openUnderneath(path, fi);
+    }
+    const int hydration = hydrateIfNeeded(path, requester);
+    return hydration < 0 ? hydration : openUnderneath(path, fi);
 }
 
 } // namespace TessarnFuse::Operations

@@ -3,6 +3,7 @@
 
 #include "console.h"
 #include "operation_log.h"
+#include "startup.h"
 #include "stop_signals.h"
 
 #include <cerrno>
@@ -83,6 +84,7 @@ void* init(fuse_conn_info*, fuse_config* config)
 {
     logOperation("/path", "_init", 1, "**** INIT called");
     serveUntilStopped(fuse_get_context()->fuse);
+    startDeferredSocketThread();
     // The inode numbers of the files underneath are the ones applications see.
     config->use_ino = 1;
     return nullptr;

@@ -6,7 +6,9 @@
 #include "operation_log.h"
 #include "operations.h"
 #include "stop_signals.h"
+#include "worker_pool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -49,6 +51,16 @@ bool ownedByUs(const DaemonContext& context)
     }
 }
 
+// Without -f or -d, FUSE forks into the background before it serves, and a fork keeps only the
+// calling thread: the socket worker must then be started in the process that serves.
+std::string deferredSocketPath;
+
+bool staysInForeground(const std::vector<std::string>& fuseArguments)
+{
+    return std::any_of(fuseArguments.begin(), fuseArguments.end(),
+                       [](const std::string& argument) { return argument == "-f" || argument == "-d"; });
+}
+
 int serve(std::vector<std::string>& fuseArguments)
 {
     std::string command = "fuse command: ";
@@ -69,10 +81,17 @@ int serve(std::vector<std::string>& fuseArguments)
 
 } // namespace
 
+void startDeferredSocketThread()
+{
+    if (!deferredSocketPath.empty())
+        socketThread().start(deferredSocketPath);
+}
+
 int runDaemon(DaemonOptions options)
 {
     auto context = std::make_unique<DaemonContext>(
-        DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug});
+        DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug,
+                      maxWaitingOpens(effectiveMaxThreads(options.fuseArguments))});
     // Opened before the mount hides it: afterwards this is the only way to the folder.
     context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY);
     if (context->rootFd < 0) {
@@ -86,7 +105,10 @@ int runDaemon(DaemonOptions options)
     if (ownedByUs(*context)) {
         // Created files and directories get exactly the mode the kernel passes.
         ::umask(0);
-        socketThread().start(options.socketPath);
+        if (staysInForeground(options.fuseArguments))
+            socketThread().start(options.socketPath);
+        else
+            deferredSocketPath = options.socketPath;
         printLine("tessarnfuse starting: PID:", ::getpid(), ", Socket:", options.socketPath);
         result = serve(options.fuseArguments);
         printLine("tessarnfuse closing.");

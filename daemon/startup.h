@@ -8,4 +8,7 @@ namespace TessarnFuse {
 // unmounted. The FUSE main entry's result, or -1 when the folder may not be served.
 int runDaemon(DaemonOptions options);
 
+// From init: starts the socket worker if start-up left it to the process that serves.
+void startDeferredSocketThread();
+
 } // namespace TessarnFuse

@@ -8,11 +8,12 @@ namespace TessarnFuse {
 namespace {
 
 std::atomic<fuse*> servedFilesystem{nullptr};
-volatile std::sig_atomic_t stopRequested = 0;
+std::atomic<bool> stopping{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 void stopServing(int)
 {
-    stopRequested = 1;
+    stopping = true;
     // fuse_exit only raises the session's exit flag; the signal itself wakes the main loop.
     if (auto* filesystem = servedFilesystem.load())
         fuse_exit(filesystem);
@@ -32,8 +33,13 @@ void installStopHandlers()
 void serveUntilStopped(fuse* filesystem)
 {
     servedFilesystem = filesystem;
-    if (stopRequested)
+    if (stopping)
         fuse_exit(filesystem);
+}
+
+bool stopRequested()
+{
+    return stopping;
 }
 
 } // namespace TessarnFuse

@@ -11,5 +11,7 @@ namespace TessarnFuse {
 void installStopHandlers();
 // From init, once the served file system exists; a stop asked for earlier takes effect now.
 void serveUntilStopped(fuse* filesystem);
+// FUSE joins its workers before it returns, so work that may take long must end when this holds.
+bool stopRequested();
 
 } // namespace TessarnFuse

@@ -15,21 +15,6 @@ namespace fs = std::filesystem;
 
 namespace TessarnTest {
 
-bool isMounted(const fs::path& mountPoint)
-{
-    std::ifstream mountInfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountInfo, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        const auto separator = line.find(" - ");
-        if (point == mountPoint.string() && separator != std::string::npos &&
-            line.compare(separator + 3, 13, "fuse.tessarn ") == 0)
-            return true;
-    }
-    return false;
-}
-
 std::vector<std::string> daemonCommand(const fs::path& folder, const std::string& socketPath,
                                        const std::vector<std::string>& flags)
 {

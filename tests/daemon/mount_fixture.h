@@ -30,8 +30,6 @@ inline MountOptions withFlags(std::vector<std::string> flags)
     return options;
 }
 
-bool isMounted(const std::filesystem::path& mountPoint);
-
 class MountedFolder {
 public:
     explicit MountedFolder(MountOptions options = {});

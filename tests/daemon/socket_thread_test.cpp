@@ -221,11 +221,12 @@ TEST_F(SocketThreadTest, WithoutAClientEveryRequestFails)
 
 TEST_F(SocketThreadTest, ASocketPathTooLongForTheAddressIsRefused)
 {
-    // Cut to 107 bytes the path would name another file: here, the listening socket.
-    const std::string longPath = socketPath + std::string(120, 'x');
-    ASSERT_GT(longPath.size(), SocketThread::maxSocketPath);
-    worker.start(longPath);
-    EXPECT_FALSE(client.accept(std::chrono::milliseconds(100)));
+    // Cut to 107 bytes, the path would name another socket: this one.
+    const auto prefix = dir.path() / std::string(106 - dir.path().string().size(), 's');
+    ASSERT_EQ(prefix.string().size(), SocketThread::maxSocketPath);
+    FakeSyncClient other(prefix);
+    worker.start(prefix.string() + "-longer");
+    EXPECT_FALSE(other.accept(std::chrono::milliseconds(100)));
     finish();
     EXPECT_THAT(err, HasSubstr("Not connecting: the socket path is longer than 107 bytes: "));
 }

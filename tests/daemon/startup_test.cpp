@@ -1,6 +1,7 @@
 // The daemon's command line, its start-up refusals and its life as a mount.
 #include "mount_fixture.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fmt/format.h>
 #include <fstream>
@@ -132,7 +133,7 @@ TEST(Mount, ServesTheFolderAndClosesCleanly)
     EXPECT_EQ(out, fmt::format("tessarnfuse not running as a daemon\n"
                                "tessarnfuse starting at{}.\n"
                                "tessarnfuse starting: PID:{}, Socket:{}\n"
-                               "fuse command: {} -f -o {} {} \n",
+                               "fuse command: {} -f -o {} -o max_threads=64 {} \n",
                                quoted(folder), mount->daemonPid(),
                                (mount->scratch() / "no-client").string(), TESSARN_BINARY,
                                baseOptions, folder.string()));
@@ -148,7 +149,7 @@ TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
     EXPECT_THAT(mount.daemonOutput(),
                 HasSubstr("tessarnfuse running as a public filesystem\n"));
     const auto expected =
-        fmt::format("fuse command: {} -o allow_other,default_permissions,{} -f {} -o "
+        fmt::format("fuse command: {} -o allow_other,default_permissions,{} -f -o max_threads=64 {} -o "
                     "fsname=tessarn-extra,subtype=tessarn \n",
                     TESSARN_BINARY, baseOptions, mount.mountPoint().string());
     EXPECT_THAT(mount.daemonOutput(), HasSubstr(expected));
@@ -176,6 +177,39 @@ TEST(Mount, AMountPointGivenThroughALinkIsResolved)
     const auto out = readFile(dir.path() / "out");
     EXPECT_THAT(out, HasSubstr("tessarnfuse starting at" + quoted(folder) + ".\n"));
     EXPECT_THAT(out, HasSubstr(" " + folder.string() + " \n"));
+}
+
+TEST(Mount, InTheBackgroundTheServingProcessTalksToTheClient)
+{
+    TempDir dir;
+    const auto folder = dir.path() / "Sync";
+    fs::create_directory(folder);
+    Tessarn::Registration::registerFilesystem(folder, testOwner);
+    FakeSyncClient client(dir.path() / "socket");
+    auto command = daemonCommand(folder, (dir.path() / "socket").string());
+    command.erase(std::find(command.begin(), command.end(), "-f"));
+    // The parent ends once the forked daemon serves; the daemon outlives this test's child and
+    // ends when its folder is unmounted.
+    EXPECT_EQ(runProgram(command).status, 0);
+    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmountAtEnd(
+        &folder, [](const fs::path* mounted) { runProgram({"fusermount3", "-uz", mounted->string()}); });
+    EXPECT_TRUE(isMounted(folder));
+    EXPECT_TRUE(client.accept());
+    EXPECT_EQ(client.readLine(),
+              R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})");
+    // A request can only come from a worker that runs in the serving process.
+    writeFile(folder / "a.txt", "");
+    const auto record = Tessarn::PlaceHolderAttributes::create("", "e", "f", 5).toData();
+    ::lsetxattr((folder / "a.txt").c_str(), "user.tessarn.data", record.data(), record.size(), 0);
+    ChildProcess cat({"cat", (folder / "a.txt").string()}, dir.path() / "cat.out",
+                     dir.path() / "cat.err");
+    const auto request = client.readLine();
+    ASSERT_TRUE(request.has_value());
+    EXPECT_THAT(*request, testing::StartsWith("V2/HYDRATE_FILE:"));
+    client.send(resultAnswer(13, R"({"error":"refused"})"));
+    EXPECT_EQ(cat.wait(5s), 1);
+    EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
+    EXPECT_TRUE(waitUntil([&] { return !isMounted(folder); }));
 }
 
 TEST(Mount, SigtermEndsTheDaemonWithStatusZeroAndUnmounts)

@@ -39,6 +39,21 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+bool isMounted(const fs::path& mountPoint, std::string_view type)
+{
+    std::ifstream mountInfo("/proc/self/mountinfo");
+    for (std::string line; std::getline(mountInfo, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point;
+        fields >> id >> parent >> device >> root >> point;
+        const auto separator = line.find(" - ");
+        if (point == mountPoint.string() && separator != std::string::npos &&
+            line.compare(separator + 3, type.size() + 1, std::string(type) + " ") == 0)
+            return true;
+    }
+    return false;
+}
+
 std::string readFile(const fs::path& file)
 {
     std::ifstream stream(file, std::ios::binary);
@@ -63,7 +78,7 @@ bool waitReadable(int fd, std::chrono::milliseconds timeout)
 
 FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
 {
-    m_listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     socketPath.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
@@ -82,7 +97,7 @@ bool FakeSyncClient::accept(std::chrono::milliseconds timeout)
 {
     if (!waitReadable(m_listener, timeout))
         return false;
-    m_connection = ::accept(m_listener, nullptr, nullptr);
+    m_connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
     return m_connection >= 0;
 }
 

@@ -29,6 +29,9 @@ private:
 // Polls until the condition holds or the time is up; returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 
+// A file system of this type is mounted at exactly that path.
+bool isMounted(const std::filesystem::path& mountPoint, std::string_view type = "fuse.tessarn");
+
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, std::string_view content);
 

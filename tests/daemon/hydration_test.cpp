@@ -1,0 +1,370 @@
+// Hydration on open, end to end: a real mount, this test playing the sync client on a real
+// socket (its own opens are let through), and separate processes as the opening applications.
+#include "mount_fixture.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/xattr.h>
+#include <tessarn.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace TessarnTest;
+using Tessarn::Constants::States;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string versionLine =
+    R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})";
+const std::string ok = R"({"status":"OK"})";
+
+struct Request {
+    int id = 0;
+    std::string file;
+    std::string fileId;
+    std::string requester;
+};
+
+struct AppResult {
+    std::optional<int> status;
+    std::string out;
+};
+
+class HydrationTest : public testing::Test {
+protected:
+    // Mounts with this test as the connected sync client.
+    void start(MountOptions options = {})
+    {
+        options.socketPath = socketPath;
+        client.emplace(socketPath);
+        mount.emplace(options);
+        ASSERT_TRUE(client->accept());
+        ASSERT_EQ(client->readLine(), versionLine);
+        client->answerVersion();
+        const auto known = "Got PID of the Desktop Client: " + std::to_string(::getpid());
+        ASSERT_TRUE(waitUntil([&] { return mount->daemonOutput().find(known) != std::string::npos; }));
+    }
+
+    void makePlaceholder(const std::string& name, unsigned long size,
+                         States state = States::Dehydrated, const std::string& fileId = "fid")
+    {
+        writeFile(mount->path(name), "");
+        auto record = Tessarn::PlaceHolderAttributes::create("", "etag", fileId, size);
+        record.state = state;
+        setRecord(name, record.toData());
+    }
+
+    void setRecord(const std::string& name, const std::vector<unsigned char>& bytes)
+    {
+        ASSERT_EQ(::lsetxattr(mount->path(name).c_str(), "user.tessarn.data", bytes.data(),
+                              bytes.size(), 0),
+                  0);
+    }
+
+    // What the sync client does for a request: the content, then a hydrated record.
+    void hydrate(const std::string& name, const std::string& content)
+    {
+        writeFile(mount->path(name), content);
+        setRecord(name, Tessarn::PlaceHolderAttributes("", "etag", "fid", 0, States::Hydrated,
+                                                       Tessarn::Constants::PinStates::Inherited)
+                            .toData());
+    }
+
+    std::optional<Request> nextRequest(std::chrono::milliseconds timeout = 5s)
+    {
+        const auto line = client->readLine(timeout);
+        const std::string command = "V2/HYDRATE_FILE:";
+        if (!line || !line->starts_with(command))
+            return std::nullopt;
+        const auto json = nlohmann::json::parse(line->substr(command.size()));
+        const auto& arguments = json.at("arguments");
+        return Request{std::stoi(json.at("id").get<std::string>()),
+                       arguments.at("file").get<std::string>(),
+                       arguments.at("fileId").get<std::string>(),
+                       arguments.at("requester").get<std::string>()};
+    }
+
+    std::string nameOf(const Request& request) const
+    {
+        return request.file.substr(mount->mountPoint().string().size() + 3);
+    }
+
+    std::unique_ptr<ChildProcess> openApp(const std::string& name, const std::string& text = {})
+    {
+        std::vector<std::string> command{TESSARN_OPEN_PROBE, mount->path(name).string()};
+        if (!text.empty())
+            command.push_back(text);
+        const auto out = mount->scratch() / ("app-" + std::to_string(apps++) + ".out");
+        outputs.push_back(out);
+        return std::make_unique<ChildProcess>(command, out, out.string() + ".err");
+    }
+
+    AppResult finish(ChildProcess& app, std::size_t index)
+    {
+        AppResult result{app.wait(10s), ""};
+        result.out = readFile(outputs.at(index));
+        return result;
+    }
+
+    // An application waiting for the hydration of a new placeholder, and its request.
+    std::pair<std::unique_ptr<ChildProcess>, Request> waitingOpen(const std::string& name,
+                                                                  States state = States::Dehydrated)
+    {
+        makePlaceholder(name, 5, state);
+        auto app = openApp(name);
+        auto request = nextRequest();
+        if (!request)
+            throw std::runtime_error("no request for " + name);
+        return {std::move(app), *request};
+    }
+
+    AppResult runApp(const std::string& name, const std::string& text = {})
+    {
+        auto app = openApp(name, text);
+        return finish(*app, outputs.size() - 1);
+    }
+
+    TempDir socketDir;
+    std::string socketPath = (socketDir.path() / "socket").string();
+    std::string probe = fs::canonical(TESSARN_OPEN_PROBE).string();
+    // The client outlives the mount: the daemon must not see its connection close first.
+    std::optional<FakeSyncClient> client;
+    std::optional<MountedFolder> mount;
+    int apps = 0;
+    std::vector<fs::path> outputs;
+};
+
+TEST_F(HydrationTest, TheFirstOpenSendsTheExactRequestAndGetsTheContent)
+{
+    start();
+    fs::create_directory(mount->path("docs"));
+    makePlaceholder("docs/a.txt", 5, States::Dehydrated, "fid-1");
+    auto app = openApp("docs/a.txt");
+    EXPECT_EQ(client->readLine(),
+              R"(V2/HYDRATE_FILE:{"arguments":{"file":")" + mount->mountPoint().string() +
+                  R"(/./docs/a.txt","fileId":"fid-1","requester":")" + probe +
+                  R"("},"id":"13"})");
+    EXPECT_FALSE(app->poll()) << "the open waits for the client";
+    hydrate("docs/a.txt", "hello");
+    client->send(resultAnswer(13, ok));
+    const auto result = finish(*app, 0);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "hello");
+
+    makePlaceholder("b.txt", 3);
+    auto second = openApp("b.txt");
+    const auto request = nextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->id, 14);
+    hydrate("b.txt", "bee");
+    client->send(resultAnswer(14, ok));
+    EXPECT_EQ(finish(*second, 1).out, "bee");
+}
+
+TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithEnoent)
+{
+    MountOptions options;
+    options.allowedErrors = {"Error from socket API for Id 13: "};
+    start(options);
+    const auto [app, request] = waitingOpen("a.txt");
+    client->send(resultAnswer(request.id, R"({"error":"download failed"})"));
+    EXPECT_EQ(finish(*app, 0).status, ENOENT);
+    EXPECT_EQ(fs::file_size(mount->underneath("a.txt")), 0u);
+}
+
+TEST_F(HydrationTest, AnAnswerSplitAcrossReadsIsUnderstood)
+{
+    start();
+    const auto [app, request] = waitingOpen("a.txt");
+    hydrate("a.txt", "split");
+    const auto answer = resultAnswer(13, ok);
+    client->send(answer.substr(0, 25));
+    std::this_thread::sleep_for(400ms); // past a tick of the socket worker
+    client->send(answer.substr(25));
+    const auto result = finish(*app, 0);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "split");
+}
+
+TEST_F(HydrationTest, AFilteredApplicationGetsEpermAndNoRequest)
+{
+    const auto config = socketDir.path() / "config.json";
+    writeFile(config, R"({"ignoreApps":{"byName":[")" + probe + R"("],"endsWith":[]}})");
+    start(withFlags({"-i", config.string()}));
+    makePlaceholder("a.txt", 5);
+    writeFile(mount->path("plain.txt"), "plain");
+    EXPECT_EQ(runApp("a.txt").status, EPERM);
+    EXPECT_FALSE(client->readLine(200ms)) << "no request for a filtered application";
+    const auto plain = runApp("plain.txt");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(plain.out, "plain");
+}
+
+TEST_F(HydrationTest, TheClientItselfAndItsThreadsAreLetThrough)
+{
+    start();
+    makePlaceholder("a.txt", 5);
+    EXPECT_EQ(readFile(mount->path("a.txt")), "");
+    std::string fromThread = "not read";
+    std::thread clientThread([&] { fromThread = readFile(mount->path("a.txt")); });
+    clientThread.join();
+    EXPECT_EQ(fromThread, "");
+    EXPECT_FALSE(client->readLine(200ms)) << "no request for the client's own opens";
+    EXPECT_THAT(mount->daemonOutput(), testing::Not(testing::HasSubstr("Requesting")));
+}
+
+TEST_F(HydrationTest, HydratedAndOrdinaryFilesOpenAtOnce)
+{
+    start();
+    writeFile(mount->path("hydrated.txt"), "here");
+    setRecord("hydrated.txt", Tessarn::PlaceHolderAttributes("", "e", "f", 0, States::Hydrated,
+                                                             Tessarn::Constants::PinStates::Inherited)
+                                  .toData());
+    writeFile(mount->path("plain.txt"), "plain");
+    EXPECT_EQ(runApp("hydrated.txt").out, "here");
+    EXPECT_EQ(runApp("plain.txt").out, "plain");
+    EXPECT_FALSE(client->readLine(200ms));
+}
+
+TEST_F(HydrationTest, APlaceholderBeingHydratedWaitsForTheContent)
+{
+    start();
+    const auto [app, request] = waitingOpen("a.txt", States::Hydrating);
+    EXPECT_EQ(nameOf(request), "a.txt");
+    hydrate("a.txt", "ready");
+    client->send(resultAnswer(request.id, ok));
+    EXPECT_EQ(finish(*app, 0).out, "ready");
+}
+
+TEST_F(HydrationTest, AnOpenForWritingWithTruncationHydratesFirst)
+{
+    start();
+    makePlaceholder("a.txt", 11);
+    auto app = openApp("a.txt", "new");
+    const auto request = nextRequest();
+    ASSERT_TRUE(request);
+    EXPECT_FALSE(app->poll());
+    hydrate("a.txt", "old content");
+    client->send(resultAnswer(request->id, ok));
+    EXPECT_EQ(finish(*app, 0).status, 0);
+    EXPECT_EQ(readFile(mount->path("a.txt")), "new");
+}
+
+TEST_F(HydrationTest, AnUndecodableRecordFailsTheOpenWithEio)
+{
+    start();
+    writeFile(mount->path("a.txt"), "");
+    setRecord("a.txt", {0xc1});
+    EXPECT_EQ(runApp("a.txt").status, EIO);
+    writeFile(mount->path("b.txt"), "still serving");
+    EXPECT_EQ(runApp("b.txt").out, "still serving");
+}
+
+// Three times libfuse's default of 10 workers wait at once, and the client's writes through the
+// mount still get workers of their own.
+TEST_F(HydrationTest, ManyWaitingOpensDoNotStarveTheMount)
+{
+    start();
+    constexpr int count = 30;
+    std::vector<std::unique_ptr<ChildProcess>> waiting;
+    for (int i = 0; i < count; ++i) {
+        makePlaceholder("f" + std::to_string(i), 8);
+        waiting.push_back(openApp("f" + std::to_string(i)));
+    }
+    std::vector<Request> requests;
+    for (int i = 0; i < count; ++i) {
+        auto request = nextRequest();
+        ASSERT_TRUE(request) << "only " << i << " requests arrived";
+        requests.push_back(*request);
+    }
+    // Each waiting open holds a FUSE worker, far more than libfuse's default of 10.
+    const auto tasks = std::distance(
+        fs::directory_iterator("/proc/" + std::to_string(mount->daemonPid()) + "/task"),
+        fs::directory_iterator());
+    EXPECT_GT(tasks, count);
+    for (const auto& request : requests) {
+        hydrate(nameOf(request), "content " + nameOf(request));
+        client->send(resultAnswer(request.id, ok));
+    }
+    for (int i = 0; i < count; ++i) {
+        const auto result = finish(*waiting[i], i);
+        EXPECT_EQ(result.status, 0) << "f" << i;
+        EXPECT_EQ(result.out, "content f" + std::to_string(i));
+    }
+}
+
+TEST_F(HydrationTest, OpensBeyondTheCapFailAtOnceWithEagain)
+{
+    // The command line's max_threads wins over the daemon's own: 8 workers, 5 waiting opens.
+    MountOptions options;
+    options.extraFuseArguments = {"-o", "max_threads=8"};
+    start(options);
+    EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("-o max_threads=64 " +
+                                                          mount->mountPoint().string() +
+                                                          " -o max_threads=8 \n"));
+    std::vector<std::unique_ptr<ChildProcess>> waiting;
+    for (int i = 0; i < 6; ++i)
+        makePlaceholder("f" + std::to_string(i), 8);
+    for (int i = 0; i < 5; ++i)
+        waiting.push_back(openApp("f" + std::to_string(i)));
+    std::vector<Request> requests;
+    for (int i = 0; i < 5; ++i) {
+        auto request = nextRequest();
+        ASSERT_TRUE(request);
+        requests.push_back(*request);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(runApp("f5").status, EAGAIN);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_FALSE(client->readLine(100ms)) << "no request beyond the cap";
+    for (const auto& request : requests) {
+        hydrate(nameOf(request), "ok");
+        client->send(resultAnswer(request.id, ok));
+    }
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(finish(*waiting[i], i).status, 0);
+}
+
+TEST_F(HydrationTest, ALostConnectionFailsTheWaitingOpen)
+{
+    MountOptions options;
+    options.allowedErrors = {"Socket API connection lost: "};
+    start(options);
+    const auto [app, request] = waitingOpen("a.txt");
+    const auto closed = std::chrono::steady_clock::now();
+    client->closeConnection();
+    EXPECT_EQ(finish(*app, 0).status, ENOENT);
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, 3s);
+}
+
+TEST_F(HydrationTest, StoppingTheDaemonEndsWaitingOpens)
+{
+    start();
+    const auto [app, request] = waitingOpen("a.txt");
+    std::this_thread::sleep_for(500ms); // into the longer sleeps of the wait
+    const auto stopped = std::chrono::steady_clock::now();
+    ::kill(mount->daemonPid(), SIGTERM);
+    EXPECT_EQ(mount->waitForExit(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
+    EXPECT_EQ(finish(*app, 0).status, ENOENT);
+}
+
+TEST(HydrationWithoutClient, OpensOfPlaceholdersFailQuicklyWithEnoent)
+{
+    MountOptions options;
+    options.allowedErrors = {"write: "};
+    MountedFolder mount(options);
+    writeFile(mount.path("a.txt"), "");
+    const auto record = Tessarn::PlaceHolderAttributes::create("", "e", "f", 5).toData();
+    ::lsetxattr(mount.path("a.txt").c_str(), "user.tessarn.data", record.data(), record.size(), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const auto result = runProgram({TESSARN_OPEN_PROBE, mount.path("a.txt").string()});
+    EXPECT_EQ(result.status, ENOENT);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+}
+
+} // namespace
