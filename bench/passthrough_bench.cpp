@@ -141,8 +141,11 @@ std::vector<std::array<double, 3>> measure(const Targets& targets, const Sizes& 
     const fs::path dirs[3] = {targets.plain, targets.bindfs, targets.tessarn};
     for (int run = 0; run < sizes.runs; ++run) {
         for (int target = 0; target < 3; ++target) {
-            for (std::size_t w = 0; w < workloads.size(); ++w)
+            for (std::size_t w = 0; w < workloads.size(); ++w) {
+                // Write-back of an earlier workload must not slow down the next one.
+                ::sync();
                 samples[w][target].push_back(workloads[w](dirs[target], sizes));
+            }
         }
     }
     std::vector<std::array<double, 3>> medians;

@@ -10,6 +10,10 @@
 // 40 waiting opens are far more than a desktop opens at once (a file manager previewing a
 // folder of placeholders), and an open beyond the cap fails at once with EAGAIN instead of
 // blocking the mount.
+//
+// max_idle_threads is given as well because libfuse 3.14 otherwise checks its "unset" default
+// as a value and prints a warning at every start; 64 idle workers keep its default behaviour
+// of never destroying idle threads below the limit.
 #pragma once
 
 #include <string>
@@ -18,7 +22,7 @@
 namespace TessarnFuse {
 
 inline constexpr unsigned defaultMaxThreads = 64;
-inline constexpr auto maxThreadsOption = "max_threads=64";
+inline constexpr auto maxThreadsOption = "max_threads=64,max_idle_threads=64";
 
 // The max_threads value FUSE will use: the last one among the arguments, as FUSE takes it.
 unsigned effectiveMaxThreads(const std::vector<std::string>& fuseArguments);

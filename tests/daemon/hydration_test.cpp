@@ -303,7 +303,7 @@ TEST_F(HydrationTest, OpensBeyondTheCapFailAtOnceWithEagain)
     MountOptions options;
     options.extraFuseArguments = {"-o", "max_threads=8"};
     start(options);
-    EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("-o max_threads=64 " +
+    EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("-o max_threads=64,max_idle_threads=64 " +
                                                           mount->mountPoint().string() +
                                                           " -o max_threads=8 \n"));
     std::vector<std::unique_ptr<ChildProcess>> waiting;

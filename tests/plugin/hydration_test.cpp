@@ -128,3 +128,15 @@ TEST_F(Hydration, AFileMovedAwayDuringTheDownloadIsLeftAlone)
     EXPECT_EQ(sync.journal().getFileRecordByFileId(remote.fileId)->value().type,
               CSyncEnums::ItemTypeVirtualFile) << "the journal is not touched";
 }
+
+TEST_F(Hydration, RunningJobsGoWithThePlugin)
+{
+    auto* plugin = new OfflineTessarn;
+    plugin->start(sync.params());
+    QPointer<HydrationJob> job = plugin->hydrateFile(remote.fileId, target());
+    ASSERT_FALSE(job.isNull());
+
+    delete plugin;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return job.isNull(); }, 5000))
+        << "a job the plug-in no longer tracks would never be deleted";
+}

@@ -68,6 +68,17 @@ TEST_F(Prepare, AFailedUnmountRefusesWithTheOutputOfFusermount)
     EXPECT_TRUE(isMounted(sync.path()));
 }
 
+TEST_F(Prepare, AFusermountThatCannotStartCountsAsSuccess)
+{
+    const auto stale = staleMountOver(sync.path());
+    ScopedEnvironment path("PATH", sync.sibling(QStringLiteral("empty bin")).toUtf8());
+
+    const auto result = prepare();
+    EXPECT_TRUE(result || isInstallationRefusal(result)) << result.error().toStdString();
+    EXPECT_FALSE(log.contains(QtWarningMsg, QStringLiteral("Failed to unmount the Tessarn mount")));
+    EXPECT_TRUE(isMounted(sync.path())) << "nothing could unmount it";
+}
+
 TEST_F(Prepare, AFolderWithoutExtendedAttributesIsRefused)
 {
     BindMount noXattrs(sync.sibling(QStringLiteral("plain")), sync.path(), {QStringLiteral("--xattr-none")});

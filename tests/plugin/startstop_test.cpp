@@ -92,6 +92,15 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).error(), "No registration info found");
 }
 
+TEST_F(DaemonStartStop, ADaemonStoppedWithinItsFirstSecondIsNeverReportedStarted)
+{
+    QSignalSpy started(vfs, &Vfs::started);
+    vfs->start(sync.params());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return daemon() && daemon()->processId() > 0; }, 5000));
+    vfs->stop();
+    EXPECT_FALSE(started.wait(1500));
+}
+
 TEST_F(DaemonStartStop, TheOperationLogSwitchPutsDashDFirst)
 {
     ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", "1");

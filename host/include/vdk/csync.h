@@ -23,9 +23,6 @@ enum ItemType : quint8 {
 // One entry of a local scan. The type shares its byte with the scanner's flags, so a
 // plug-in that reclassifies an entry writes the four type bits only.
 struct csync_file_stat_s {
-    std::time_t modtime = 0;
-    qint64 size = 0;
-    quint64 inode = 0;
     CSyncEnums::ItemType type : 4 = CSyncEnums::ItemTypeFile;
     bool child_modified : 1 = false;
     bool has_ignored_files : 1 = false;

@@ -18,8 +18,8 @@ namespace FileSystem {
 std::filesystem::path toFilesystemPath(const QString& path);
 QString fromFilesystemPath(const std::filesystem::path& path);
 
-// A local path. Joining never escapes the left side: the right side is taken as
-// relative even when it starts with a separator.
+// A local path. Joining takes the right side as relative even when it starts with a
+// separator, so an absolute text cannot replace the left side ("../" still climbs).
 class Path {
 public:
     Path() = default;

@@ -17,7 +17,6 @@ struct SyncJournalFileRecord {
     QByteArray fileId;
     qint64 fileSize = 0;
 
-    bool isValid() const { return !path.isEmpty(); }
     bool operator==(const SyncJournalFileRecord&) const = default;
 };
 

@@ -58,10 +58,11 @@ QStringList daemonArguments(const QString& configFile, const QString& owner,
     return arguments;
 }
 
-QString unreadableRegistrationText(const QString& folder, const char* reason)
+QString unreadableRegistrationText(const char* context, const QString& folder,
+                                   const char* reason)
 {
     qCWarning(lcTessarn) << "Cannot decode the Tessarn registration of" << folder << reason;
-    return QCoreApplication::translate("VDK::Tessarn",
+    return QCoreApplication::translate(context,
                                        "The files-on-demand registration of %1 is damaged and "
                                        "cannot be read: %2")
         .arg(folder, QString::fromUtf8(reason));

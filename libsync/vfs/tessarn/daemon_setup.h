@@ -29,17 +29,21 @@ bool operationLogRequested();
 QStringList daemonArguments(const QString& configFile, const QString& owner,
                             const QString& socketPath, const QString& folder, bool operationLog);
 
-QString unreadableRegistrationText(const QString& folder, const char* reason);
+// The refusal for a registration that cannot be decoded, translated in the context of the
+// class that refuses.
+QString unreadableRegistrationText(const char* context, const QString& folder,
+                                   const char* reason);
 
 // The folder's registration as read() gets it from the library, or a text that names the
 // folder when its stored record cannot be decoded: the library raises on such a record.
 template <typename Read>
-Result<::Tessarn::Registration, QString> guardedRegistration(const QString& folder, Read&& read)
+Result<::Tessarn::Registration, QString> guardedRegistration(const char* context,
+                                                             const QString& folder, Read&& read)
 {
     try {
         return read(FileSystem::toFilesystemPath(folder));
     } catch (const nlohmann::json::exception& exception) {
-        return unreadableRegistrationText(folder, exception.what());
+        return unreadableRegistrationText(context, folder, exception.what());
     }
 }
 

@@ -19,9 +19,7 @@ PlaceholderRecord recordAfterHydration(const QString& targetFileName, const Sync
     PlaceholderRecord record = placeHolderAttributes(targetFileName);
     if (record.isOk())
         return record;
-    return PlaceholderRecord::create(FileSystem::toFilesystemPath(targetFileName),
-                                     item.etag.toStdString(), item.fileId.toStdString(),
-                                     quint64(item.size));
+    return recordFromItem(FileSystem::toFilesystemPath(targetFileName), item);
 }
 
 Result<void, QString> writeJournal(SyncJournalDb* journal, const SyncFileItem& item)

@@ -18,26 +18,18 @@ Result<void, QString> failureText(const QString& reason)
     return reason;
 }
 
-PlaceholderRecord recordFromItem(const std::filesystem::path& path, const SyncFileItem& item)
-{
-    return PlaceholderRecord::create(path, item.etag.toStdString(), item.fileId.toStdString(),
-                                     quint64(item.size));
-}
-
 // The record an update rewrites: the one of the file the item replaces, else the file's
-// own, else a new one. A stored record that cannot be read is not replaced silently: it
-// may hold the only copy of the file's pin state.
-Result<PlaceholderRecord, QString> recordForUpdate(const SyncFileItem& item,
-                                                   const QString& filePath,
-                                                   const QString& otherPath)
+// own, else a new one. A stored record that cannot be decoded counts as none (with a
+// warning), so the update rebuilds it from what the client knows of the file.
+PlaceholderRecord recordForUpdate(const SyncFileItem& item, const QString& filePath,
+                                  const QString& otherPath)
 {
-    for (const QString& candidate : {otherPath, filePath}) {
-        if (candidate.isEmpty())
-            continue;
-        auto read = readPlaceHolderAttributes(FileSystem::toFilesystemPath(candidate));
-        if (!read || read->isOk())
-            return read;
+    if (!otherPath.isEmpty()) {
+        if (auto record = placeHolderAttributes(otherPath); record.isOk())
+            return record;
     }
+    if (auto record = placeHolderAttributes(filePath); record.isOk())
+        return record;
     return recordFromItem(FileSystem::toFilesystemPath(filePath), item);
 }
 
@@ -161,10 +153,7 @@ Tessarn::updateMetadata(const SyncFileItem& item, const QString& filePath, const
 Result<Vfs::ConvertToPlaceholderResult, QString>
 Tessarn::updateRecord(const SyncFileItem& item, const QString& filePath, const QString& otherPath)
 {
-    auto chosen = recordForUpdate(item, filePath, otherPath);
-    if (!chosen)
-        return chosen.error();
-    PlaceholderRecord record = *chosen;
+    PlaceholderRecord record = recordForUpdate(item, filePath, otherPath);
     record.size = quint64(item.size);
     record.fileId = item.fileId.toStdString();
     record.etag = item.etag.toStdString();

@@ -102,7 +102,9 @@ Result<void, QString> TessarnPluginFactory::unmountStaleMount(const QString& fol
     fusermount.start(QStringLiteral("fusermount"), {QStringLiteral("-zu"), folderPath},
                      QIODevice::ReadWrite);
     fusermount.waitForFinished(unmountTimeoutMs);
-    if (fusermount.exitCode() != 0) {
+    // A fusermount that cannot be started at all counts as success: the daemon's own mount
+    // attempt then says what is wrong.
+    if (fusermount.error() != QProcess::FailedToStart && fusermount.exitCode() != 0) {
         const QByteArray output = fusermount.readAll();
         qCWarning(lcTessarn) << "Failed to unmount the Tessarn mount" << folderPath << output;
         return tr("Failed to unmount the Tessarn mount %1 Error:%2")
@@ -123,7 +125,7 @@ Result<void, QString> checkFolder(const QString& folderPath, const QUuid& accoun
             .arg(folderPath);
     }
     const auto registration =
-        guardedRegistration(folderPath, ::Tessarn::Registration::fromAttributes);
+        guardedRegistration("VDK::TessarnPluginFactory", folderPath, ::Tessarn::Registration::fromAttributes);
     if (!registration)
         return registration.error();
     const QString owner = QString::fromStdString(registration->owner());

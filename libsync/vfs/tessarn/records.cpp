@@ -51,6 +51,12 @@ PlaceholderRecord placeHolderAttributes(const QString& path)
     return placeHolderAttributes(FileSystem::toFilesystemPath(path));
 }
 
+PlaceholderRecord recordFromItem(const std::filesystem::path& path, const SyncFileItem& item)
+{
+    return PlaceholderRecord::create(path, item.etag.toStdString(), item.fileId.toStdString(),
+                                     quint64(item.size));
+}
+
 Result<void, QString> writePlaceHolderAttributes(const PlaceholderRecord& record)
 {
     const std::vector<unsigned char> data = record.toData();

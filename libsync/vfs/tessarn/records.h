@@ -3,6 +3,7 @@
 
 #include <tessarn.h>
 #include <vdk/result.h>
+#include <vdk/syncfileitem.h>
 
 #include <QString>
 #include <ctime>
@@ -20,6 +21,9 @@ Result<PlaceholderRecord, QString> readPlaceHolderAttributes(const std::filesyst
 // As above, but a record that cannot be decoded counts as absent: a record that is not ok.
 PlaceholderRecord placeHolderAttributes(const std::filesystem::path& path);
 PlaceholderRecord placeHolderAttributes(const QString& path);
+
+// A new placeholder record for the client's item, for the file at path.
+PlaceholderRecord recordFromItem(const std::filesystem::path& path, const SyncFileItem& item);
 
 // Stores the record in the file it names.
 Result<void, QString> writePlaceHolderAttributes(const PlaceholderRecord& record);

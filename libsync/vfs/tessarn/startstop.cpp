@@ -15,7 +15,7 @@ constexpr int stopTimeoutMs = 30000;
 // Claims the folder for this account, or says why that is not possible.
 Result<void, QString> claimFolder(const QString& folder, const QString& owner)
 {
-    const auto registration = guardedRegistration(folder, [&](const std::filesystem::path& path) {
+    const auto registration = guardedRegistration("VDK::Tessarn", folder, [&](const std::filesystem::path& path) {
         return ::Tessarn::Registration::registerFilesystem(path, owner.toStdString());
     });
     if (!registration)
@@ -44,6 +44,11 @@ void Tessarn::startImpl(const VfsSetupParams& params)
         "startImpl",
         [&] {
             qCDebug(lcTessarn) << "Start Tessarn VFS";
+            if (!params.account) {
+                Q_EMIT error(tr("Unable to start files on demand for %1: no account")
+                                 .arg(params.filesystemPath));
+                return;
+            }
             const QString owner = ownerIdFor(params.account->uuid());
             if (const auto claimed = claimFolder(params.filesystemPath, owner); !claimed) {
                 Q_EMIT error(claimed.error());
@@ -84,8 +89,9 @@ void Tessarn::watchDaemon(QProcess* process, const QString& folder)
         guarded("daemon started", [&] {
             qCInfo(lcTessarn).noquote() << logPrefix(process, folder) + QStringLiteral("started");
             // The daemon mounts in its first moments; give it that time before the client
-            // starts using the folder.
-            QTimer::singleShot(startedDelayMs, this, [this] { Q_EMIT started(); });
+            // starts using the folder. The timer goes with the process, so a daemon stopped
+            // within that second is never reported as started.
+            QTimer::singleShot(startedDelayMs, process, [this] { Q_EMIT started(); });
         });
     });
     connect(process, &QProcess::errorOccurred, this, [process, folder] {
@@ -111,6 +117,8 @@ void Tessarn::stop()
 void Tessarn::unregisterFolder()
 {
     guarded("unregisterFolder", [&] {
+        if (!params().account)
+            return;
         ::Tessarn::Registration::unregisterFilesystem(::Tessarn::Registration(
             params().root(), ownerIdFor(params().account->uuid()).toStdString()));
     });
