@@ -1,7 +1,9 @@
 #include "stop_signals.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <thread>
 
 namespace TessarnFuse {
 
@@ -40,6 +42,17 @@ void serveUntilStopped(fuse* filesystem)
 bool stopRequested()
 {
     return stopping;
+}
+
+bool sleepUnlessStopping(std::chrono::milliseconds delay)
+{
+    constexpr std::chrono::milliseconds slice{250};
+    while (delay.count() > 0 && !stopRequested()) {
+        const auto nap = std::min(delay, slice);
+        std::this_thread::sleep_for(nap);
+        delay -= nap;
+    }
+    return !stopRequested();
 }
 
 } // namespace TessarnFuse

@@ -3,6 +3,7 @@
 // plug-in stops the daemon every time.
 #pragma once
 
+#include <chrono>
 #include <fuse3/fuse.h>
 
 namespace TessarnFuse {
@@ -13,5 +14,7 @@ void installStopHandlers();
 void serveUntilStopped(fuse* filesystem);
 // FUSE joins its workers before it returns, so work that may take long must end when this holds.
 bool stopRequested();
+// Sleeps that long, or less when a stop is requested meanwhile; false when a stop is requested.
+bool sleepUnlessStopping(std::chrono::milliseconds delay);
 
 } // namespace TessarnFuse
