@@ -42,6 +42,13 @@ void* guardedInit(fuse_conn_info* connection, fuse_config* config) noexcept
     }
 }
 
+// Serves no request: FUSE calls it just before it frees the served file system, the last moment
+// to keep a stop signal from reaching that.
+void destroy(void*) noexcept
+{
+    stopServingFilesystem();
+}
+
 // Every slot not set here stays empty, so FUSE's defaults apply to it.
 fuse_operations makeTable()
 {
@@ -73,6 +80,7 @@ fuse_operations makeTable()
     table.access = Guarded<access>::call;
     table.create = Guarded<create>::call;
     table.utimens = Guarded<utimens>::call;
+    table.destroy = destroy;
     return table;
 }
 

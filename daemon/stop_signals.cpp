@@ -12,12 +12,14 @@ namespace {
 std::atomic<fuse*> servedFilesystem{nullptr};
 std::atomic<bool> stopping{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+static_assert(std::atomic<fuse*>::is_always_lock_free, "taken from a signal handler");
 
 void stopServing(int)
 {
     stopping = true;
     // fuse_exit only raises the session's exit flag; the signal itself wakes the main loop.
-    if (auto* filesystem = servedFilesystem.load())
+    // Taken, not read: one stop is enough, and later signals find nothing to touch.
+    if (auto* filesystem = servedFilesystem.exchange(nullptr))
         fuse_exit(filesystem);
 }
 
@@ -37,6 +39,11 @@ void serveUntilStopped(fuse* filesystem)
     servedFilesystem = filesystem;
     if (stopping)
         fuse_exit(filesystem);
+}
+
+void stopServingFilesystem()
+{
+    servedFilesystem = nullptr;
 }
 
 bool stopRequested()
