@@ -9,13 +9,13 @@
 #include "operations.h"
 #include "paths.h"
 #include "stop_signals.h"
+#include "waiting_slot.h"
 
 #include <atomic>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <tessarn.h>
-#include <thread>
 
 namespace fs = std::filesystem;
 using Tessarn::Constants::States;
@@ -29,19 +29,6 @@ constexpr auto operation = "open";
 // The first request of a process gets id 13.
 std::atomic<std::int32_t> lastRequestId{12};
 std::atomic<unsigned> waitingOpens{0};
-
-// One of the places for opens that wait for a hydration, held for the whole wait.
-class WaitingSlot {
-public:
-    WaitingSlot() : m_taken(waitingOpens.fetch_add(1) < daemonContext()->maxWaitingOpens) {}
-    ~WaitingSlot() { waitingOpens.fetch_sub(1); }
-    WaitingSlot(const WaitingSlot&) = delete;
-    WaitingSlot& operator=(const WaitingSlot&) = delete;
-    explicit operator bool() const { return m_taken; }
-
-private:
-    bool m_taken;
-};
 
 int openUnderneath(const std::string& path, fuse_file_info* fi)
 {
@@ -65,16 +52,6 @@ std::string requestedFile(const fs::path& recordPath)
     if (recordPath.has_root_directory())
         return mountPoint.native() + recordPath.native();
     return (mountPoint / recordPath).native();
-}
-
-// False when the daemon is told to stop meanwhile: a wait of days must not hold up the stop.
-bool sleepUnlessStopping(std::chrono::milliseconds delay)
-{
-    constexpr std::chrono::milliseconds slice{250};
-    for (; delay > slice && !stopRequested(); delay -= slice)
-        std::this_thread::sleep_for(slice);
-    std::this_thread::sleep_for(delay);
-    return !stopRequested();
 }
 
 // Every way the wait ends removes the request's entry.
@@ -119,7 +96,7 @@ int waitForHydration(const std::string& path, std::int32_t id)
 int requestHydration(const std::string& path, const Tessarn::PlaceHolderAttributes& record,
                      const std::string& requester)
 {
-    const WaitingSlot slot;
+    const WaitingSlot slot(waitingOpens, daemonContext()->maxWaitingOpens);
     if (!slot) {
         logOperation(path, operation, -1, "Too many opens waiting for hydration, refusing %s",
                      requester.c_str());

@@ -13,6 +13,18 @@ namespace TessarnFuse::Operations {
 
 namespace {
 
+// From a catch block: the exception that reached the boundary, as a line on standard error.
+void reportEscaped() noexcept
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        printError("FUSE operation failed: ", e.what());
+    } catch (...) {
+        printError("FUSE operation failed with an unknown exception");
+    }
+}
+
 // No exception may reach libfuse's C code: it becomes the operation's failure and a line on
 // standard error.
 template <auto operation>
@@ -24,10 +36,8 @@ struct Guarded<operation> {
     {
         try {
             return operation(arguments...);
-        } catch (const std::exception& e) {
-            printError("FUSE operation failed: ", e.what());
         } catch (...) {
-            printError("FUSE operation failed with an unknown exception");
+            reportEscaped();
         }
         return -EIO;
     }
@@ -38,8 +48,16 @@ void* guardedInit(fuse_conn_info* connection, fuse_config* config) noexcept
     try {
         return init(connection, config);
     } catch (...) {
+        reportEscaped();
         return nullptr;
     }
+}
+
+// Serves no request: FUSE calls it just before it frees the served file system, the last moment
+// to keep a stop signal from reaching that.
+void destroy(void*) noexcept
+{
+    stopServingFilesystem();
 }
 
 // Every slot not set here stays empty, so FUSE's defaults apply to it.
@@ -73,6 +91,7 @@ fuse_operations makeTable()
     table.access = Guarded<access>::call;
     table.create = Guarded<create>::call;
     table.utimens = Guarded<utimens>::call;
+    table.destroy = destroy;
     return table;
 }
 
@@ -82,11 +101,12 @@ const fuse_operations operationTable = makeTable();
 
 void* init(fuse_conn_info*, fuse_config* config)
 {
+    // The inode numbers of the files underneath are the ones applications see; first, so that
+    // nothing that fails below can leave it unset.
+    config->use_ino = 1;
     logOperation("/path", "_init", 1, "**** INIT called");
     serveUntilStopped(fuse_get_context()->fuse);
     startDeferredSocketThread();
-    // The inode numbers of the files underneath are the ones applications see.
-    config->use_ino = 1;
     return nullptr;
 }
 

@@ -4,6 +4,7 @@
 #include "operations.h"
 #include "paths.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
 #include <nlohmann/json.hpp>
@@ -32,17 +33,25 @@ std::optional<unsigned long> placeholderSize(const std::string& path)
     return std::nullopt;
 }
 
-// getpwuid and getgrgid share static buffers between threads; the _r forms do not.
+// getpwuid and getgrgid share static buffers between threads; the _r forms do not. A group with
+// many members needs a large buffer.
 template <typename Entry, typename Id>
 std::optional<std::string> nameOf(int (*lookup)(Id, Entry*, char*, size_t, Entry**), Id id,
                                   char* Entry::*name)
 {
-    Entry entry{};
-    Entry* found = nullptr;
-    std::vector<char> storage(16 * 1024);
-    if (lookup(id, &entry, storage.data(), storage.size(), &found) != 0 || !found)
-        return std::nullopt;
-    return std::string(entry.*name);
+    constexpr std::size_t largestBuffer = 1024 * 1024;
+    for (std::size_t size = 16 * 1024; size <= largestBuffer; size *= 2) {
+        Entry entry{};
+        Entry* found = nullptr;
+        std::vector<char> storage(size);
+        const int error = lookup(id, &entry, storage.data(), storage.size(), &found);
+        if (error == ERANGE)
+            continue;
+        if (error != 0 || !found)
+            return std::nullopt;
+        return std::string(entry.*name);
+    }
+    return std::nullopt;
 }
 
 void logChown(const std::string& path, uid_t uid, gid_t gid, int result)

@@ -68,7 +68,10 @@ int create(const char* fusePath, mode_t mode, fuse_file_info* fi)
         logOperation(path, "create", -1, "create %o", mode);
         return fd;
     }
-    const int handOver = handOverOwnership(path);
+    // By the descriptor: a name can be replaced between the open and the hand-over, and a path
+    // would then give away whatever was renamed onto it.
+    const auto* caller = fuse_get_context();
+    const int handOver = resultOf(::fchown(fd, caller->uid, caller->gid));
     if (handOver < 0) {
         // A file the caller could not use must not stay behind.
         const int removal = resultOf(::unlink(path.c_str()));

@@ -18,6 +18,24 @@ namespace {
 constexpr std::size_t readChunk = 1023;
 constexpr auto resultCommand = "V2/HYDRATE_FILE_RESULT";
 constexpr auto versionCommand = "VERSION";
+
+// Signals are for the main thread, whose wait in the FUSE loop they must interrupt: threads
+// started while this lives block them all. The caller's own mask comes back however it ends.
+class AllSignalsBlocked {
+public:
+    AllSignalsBlocked()
+    {
+        sigset_t all;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &m_previous);
+    }
+    ~AllSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+    AllSignalsBlocked(const AllSignalsBlocked&) = delete;
+    AllSignalsBlocked& operator=(const AllSignalsBlocked&) = delete;
+
+private:
+    sigset_t m_previous;
+};
 } // namespace
 
 SocketThread::SocketThread(std::string name, JobTable* jobs, std::chrono::milliseconds tickPeriod)
@@ -34,25 +52,24 @@ SocketThread::~SocketThread()
 
 bool SocketThread::start(const std::string& socketPath)
 {
-    if (m_worker.joinable() || m_stopping)
+    if (m_phase != Phase::NotStarted)
         return true;
     auto started = m_started.get_future();
-    // Signals are for the main thread, whose wait in the FUSE loop they must interrupt; the
-    // worker and its tick thread block them all.
-    sigset_t all;
-    sigset_t previous;
-    ::sigfillset(&all);
-    ::pthread_sigmask(SIG_BLOCK, &all, &previous);
-    m_worker = std::thread(&SocketThread::run, this);
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    {
+        const AllSignalsBlocked forTheWorkerAndItsTimer;
+        m_worker = std::thread(&SocketThread::run, this);
+    }
     started.get();
+    m_phase = Phase::Running;
     connectSocket(socketPath);
     return true;
 }
 
 void SocketThread::post(std::shared_ptr<MsgData> data)
 {
-    if (m_stopping)
+    // Without a running worker nothing would ever send it: no entry, so its open fails at its
+    // first check.
+    if (m_phase != Phase::Running)
         return;
     if (data->id > 0)
         m_jobs->set(data->id, JobStatus::Queued);
@@ -71,7 +88,7 @@ void SocketThread::stop()
     if (!m_worker.joinable())
         return;
     push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Exit, nullptr}));
-    m_stopping = true;
+    m_phase = Phase::Stopped;
     m_worker.join();
 
     std::deque<std::shared_ptr<ThreadMsg>> unsent;
@@ -90,7 +107,11 @@ void SocketThread::run()
 {
     m_started.set_value();
     m_tickStop = false;
-    m_tick = std::thread(&SocketThread::tickLoop, this);
+    try {
+        m_tick = std::thread(&SocketThread::tickLoop, this);
+    } catch (const std::exception& e) {
+        printError("Socket worker: no timer, answers will not be read: ", e.what());
+    }
     for (;;) {
         std::shared_ptr<ThreadMsg> message;
         {
@@ -109,7 +130,8 @@ void SocketThread::run()
                 break;
             case MsgKind::Exit:
                 m_tickStop = true;
-                m_tick.join();
+                if (m_tick.joinable())
+                    m_tick.join();
                 return;
             }
         } catch (const std::exception& e) {
@@ -120,9 +142,13 @@ void SocketThread::run()
 
 void SocketThread::tickLoop()
 {
-    while (!m_tickStop) {
-        std::this_thread::sleep_for(m_tickPeriod);
-        push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Tick, nullptr}));
+    try {
+        while (!m_tickStop) {
+            std::this_thread::sleep_for(m_tickPeriod);
+            push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Tick, nullptr}));
+        }
+    } catch (const std::exception& e) {
+        printError("Socket worker's timer stopped, answers will not be read: ", e.what());
     }
 }
 
@@ -158,7 +184,8 @@ bool SocketThread::connectSocket(const std::string& path)
                    " bytes: ", path);
         return false;
     }
-    m_socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    // Close-on-exec: FUSE's unmount helper must not keep the connection open after we close it.
+    m_socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (m_socket < 0)
         return false;
     ::fcntl(m_socket, F_SETFL, ::fcntl(m_socket, F_GETFL) | O_NONBLOCK);

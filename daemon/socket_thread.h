@@ -71,7 +71,8 @@ private:
     std::deque<std::shared_ptr<ThreadMsg>> m_queue;
     std::mutex m_queueMutex;
     std::condition_variable m_queueSignal;
-    std::atomic<bool> m_stopping{false};
+    enum class Phase { NotStarted, Running, Stopped };
+    std::atomic<Phase> m_phase{Phase::NotStarted};
     std::atomic<bool> m_tickStop{false};
     std::string m_name;
     std::promise<void> m_started;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <iomanip>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sys/stat.h>
 #include <tessarn.h>
 #include <unistd.h>
@@ -52,8 +53,16 @@ bool ownedByUs(const DaemonContext& context)
 }
 
 // Without -f or -d, FUSE forks into the background before it serves, and a fork keeps only the
-// calling thread: the socket worker must then be started in the process that serves.
-std::string deferredSocketPath;
+// calling thread: the socket worker must then be started in the process that serves. FUSE also
+// changes to "/" before that, so the path is kept absolute.
+std::optional<std::string> deferredSocketPath;
+
+std::string absoluteSocketPath(const std::string& socketPath)
+{
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(socketPath, error);
+    return error ? socketPath : absolute.string();
+}
 
 bool staysInForeground(const std::vector<std::string>& fuseArguments)
 {
@@ -83,8 +92,8 @@ int serve(std::vector<std::string>& fuseArguments)
 
 void startDeferredSocketThread()
 {
-    if (!deferredSocketPath.empty())
-        socketThread().start(deferredSocketPath);
+    if (deferredSocketPath)
+        socketThread().start(*deferredSocketPath);
 }
 
 int runDaemon(DaemonOptions options)
@@ -93,10 +102,12 @@ int runDaemon(DaemonOptions options)
         DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug,
                       maxWaitingOpens(effectiveMaxThreads(options.fuseArguments))});
     // Opened before the mount hides it: afterwards this is the only way to the folder.
-    context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY);
+    // Close-on-exec: FUSE's unmount helper lives as long as the mount and must not hold it.
+    context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY | O_CLOEXEC);
     if (context->rootFd < 0) {
+        const int error = errno;
         printError("Cannot open the mount point ", quoted(context->mountPoint), ": ",
-                   std::strerror(errno));
+                   std::strerror(error));
         return -1;
     }
     publishContext(context.get());
@@ -108,7 +119,7 @@ int runDaemon(DaemonOptions options)
         if (staysInForeground(options.fuseArguments))
             socketThread().start(options.socketPath);
         else
-            deferredSocketPath = options.socketPath;
+            deferredSocketPath = absoluteSocketPath(options.socketPath);
         printLine("tessarnfuse starting: PID:", ::getpid(), ", Socket:", options.socketPath);
         result = serve(options.fuseArguments);
         printLine("tessarnfuse closing.");

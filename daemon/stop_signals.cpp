@@ -1,7 +1,9 @@
 #include "stop_signals.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <thread>
 
 namespace TessarnFuse {
 
@@ -10,12 +12,14 @@ namespace {
 std::atomic<fuse*> servedFilesystem{nullptr};
 std::atomic<bool> stopping{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+static_assert(std::atomic<fuse*>::is_always_lock_free, "taken from a signal handler");
 
 void stopServing(int)
 {
     stopping = true;
     // fuse_exit only raises the session's exit flag; the signal itself wakes the main loop.
-    if (auto* filesystem = servedFilesystem.load())
+    // Taken, not read: one stop is enough, and later signals find nothing to touch.
+    if (auto* filesystem = servedFilesystem.exchange(nullptr))
         fuse_exit(filesystem);
 }
 
@@ -37,9 +41,25 @@ void serveUntilStopped(fuse* filesystem)
         fuse_exit(filesystem);
 }
 
+void stopServingFilesystem()
+{
+    servedFilesystem = nullptr;
+}
+
 bool stopRequested()
 {
     return stopping;
+}
+
+bool sleepUnlessStopping(std::chrono::milliseconds delay)
+{
+    constexpr std::chrono::milliseconds slice{250};
+    while (delay.count() > 0 && !stopRequested()) {
+        const auto nap = std::min(delay, slice);
+        std::this_thread::sleep_for(nap);
+        delay -= nap;
+    }
+    return !stopRequested();
 }
 
 } // namespace TessarnFuse

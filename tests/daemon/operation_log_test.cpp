@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <gmock/gmock.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,6 +62,20 @@ TEST(OperationLog, WritesOneLinePerOperationWithItsMark)
     EXPECT_THAT(log, HasSubstr(caller + "mkdir mkdir mode 750 ./d ✅\n"));
     EXPECT_THAT(log, HasSubstr(caller + "rename rename ./a.txt to ./b.txt ./a.txt ✅\n"));
     EXPECT_THAT(log, HasSubstr("close  ./a.txt ✅\n"));
+}
+
+TEST(OperationLog, NamesTheNewOwnerEvenWhenItsEntryIsLarge)
+{
+    auto options = withFlags({"-d"});
+    // The shim's look-ups want a buffer four times the size of the first one tried.
+    options.environment = {"LD_PRELOAD=" FAULT_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0"};
+    MountedFolder mount(options);
+    writeFile(mount.path("a.txt"), "");
+    ASSERT_EQ(::chown(mount.path("a.txt").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(mount.unmount(), 0);
+    const auto expected = fmt::format("chown chown to 65534:65534 {}:{} ./a.txt ✅\n",
+                                      ::getpwuid(65534)->pw_name, ::getgrgid(65534)->gr_name);
+    EXPECT_THAT(mount.daemonOutput(), HasSubstr(expected));
 }
 
 TEST(OperationLog, LeavesOutTheSyncClientsLogFile)

@@ -309,6 +309,34 @@ TEST(PassThrough, ObjectsCreatedByAnotherUserBelongToThatUser)
     const auto denied = runProgram(asNobody({"sh", "-c", "echo y > " + mount.path("roots").string()}));
     EXPECT_NE(denied.status, 0);
     EXPECT_EQ(readFile(mount.path("roots")), "x");
+
+    // A hard link names an existing object: linking root's file must not take it over.
+    writeFile(mount.path("shared"), "x");
+    fs::permissions(mount.path("shared"), fs::perms::owner_read | fs::perms::owner_write |
+                                              fs::perms::group_read | fs::perms::group_write |
+                                              fs::perms::others_read | fs::perms::others_write);
+    as({"ln", mount.path("shared").string(), mount.path("linked").string()});
+    struct stat linked {};
+    ASSERT_EQ(::lstat(mount.underneath("linked").c_str(), &linked), 0);
+    EXPECT_EQ(linked.st_nlink, 2u);
+    EXPECT_EQ(linked.st_uid, 0u);
+    EXPECT_EQ(linked.st_gid, 0u);
+}
+
+TEST(PassThrough, ANameReplacedWhileCreatingIsNotHandedOver)
+{
+    auto options = withFlags({"-p"});
+    options.environment = {"LD_PRELOAD=" FAULT_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0"};
+    MountedFolder mount(options);
+    fs::permissions(mount.underneath(), fs::perms::all);
+    // The shim renames this file of root's onto the new name right after the daemon creates it.
+    writeFile(mount.underneath("hand-over-race.victim"), "root's");
+    runProgram(asNobody({"sh", "-c", ": > " + mount.path("hand-over-race").string()}));
+    ASSERT_FALSE(fs::exists(mount.underneath("hand-over-race.victim"))) << "no race took place";
+    struct stat victim {};
+    ASSERT_EQ(::lstat(mount.underneath("hand-over-race").c_str(), &victim), 0);
+    EXPECT_EQ(victim.st_uid, 0u) << "the file renamed onto the name was given away";
+    EXPECT_EQ(readFile(mount.underneath("hand-over-race")), "root's");
 }
 
 TEST(PassThrough, NoDescriptorLeaksAfterAWorkload)

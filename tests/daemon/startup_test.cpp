@@ -7,8 +7,10 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/xattr.h>
 #include <tessarn.h>
+#include <thread>
 
 using namespace TessarnTest;
 using testing::HasSubstr;
@@ -22,9 +24,51 @@ const std::string usage = fmt::format(
     "Type 'man tessarnfuse' for more details\n",
     TESSARN_BINARY);
 
+const std::string versionLine =
+    R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})";
+
 std::string quoted(const fs::path& path)
 {
     return "\"" + path.string() + "\"";
+}
+
+// Runs the daemon in the foreground until its folder is mounted, then unmounts it; its output.
+std::string outputOfOneMount(const std::vector<std::string>& command, const fs::path& folder,
+                             const fs::path& scratch)
+{
+    ChildProcess daemon(command, scratch / "out", scratch / "err");
+    EXPECT_TRUE(waitUntil([&] { return isMounted(folder) || daemon.poll(); }));
+    EXPECT_TRUE(isMounted(folder));
+    EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
+    EXPECT_EQ(daemon.wait(10s), 0);
+    return readFile(scratch / "out");
+}
+
+std::set<std::string> descriptorTargets(pid_t pid)
+{
+    std::set<std::string> targets;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        targets.insert(fs::read_symlink(entry.path(), ignored).string());
+    return targets;
+}
+
+std::optional<pid_t> unmountHelperOf(pid_t daemon)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream status(entry.path() / "status");
+        std::string name;
+        pid_t parent = -1;
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("Name:"))
+                name = line.substr(line.find_first_not_of(" \t", 5));
+            else if (line.starts_with("PPid:"))
+                parent = std::stoi(line.substr(5));
+        }
+        if (parent == daemon && name == "fusermount3")
+            return std::stoi(entry.path().filename().string());
+    }
+    return std::nullopt;
 }
 
 class StartupTest : public testing::Test {
@@ -168,48 +212,137 @@ TEST(Mount, AMountPointGivenThroughALinkIsResolved)
     Tessarn::Registration::registerFilesystem(folder, testOwner);
     fs::create_directory_symlink(folder, dir.path() / "link");
     const auto socket = (dir.path() / "socket").string();
-    ChildProcess daemon(daemonCommand(dir.path() / "link", socket), dir.path() / "out",
-                        dir.path() / "err");
-    EXPECT_TRUE(waitUntil([&] { return isMounted(folder) || daemon.poll(); }));
-    EXPECT_TRUE(isMounted(folder));
-    EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
-    EXPECT_EQ(daemon.wait(10s), 0);
-    const auto out = readFile(dir.path() / "out");
+    const auto out =
+        outputOfOneMount(daemonCommand(dir.path() / "link", socket), folder, dir.path());
     EXPECT_THAT(out, HasSubstr("tessarnfuse starting at" + quoted(folder) + ".\n"));
     EXPECT_THAT(out, HasSubstr(" " + folder.string() + " \n"));
 }
 
-TEST(Mount, InTheBackgroundTheServingProcessTalksToTheClient)
+TEST_F(StartupTest, WithoutSocketOptionTheDefaultPathIsUsed)
 {
-    TempDir dir;
-    const auto folder = dir.path() / "Sync";
-    fs::create_directory(folder);
-    Tessarn::Registration::registerFilesystem(folder, testOwner);
-    FakeSyncClient client(dir.path() / "socket");
-    auto command = daemonCommand(folder, (dir.path() / "socket").string());
-    command.erase(std::find(command.begin(), command.end(), "-f"));
-    // The parent ends once the forked daemon serves; the daemon outlives this test's child and
-    // ends when its folder is unmounted.
-    EXPECT_EQ(runProgram(command).status, 0);
-    const std::unique_ptr<const fs::path, void (*)(const fs::path*)> unmountAtEnd(
-        &folder, [](const fs::path* mounted) { runProgram({"fusermount3", "-uz", mounted->string()}); });
-    EXPECT_TRUE(isMounted(folder));
+    auto command = daemonCommand(folder, socket);
+    const auto option = std::find(command.begin(), command.end(), "-s");
+    command.erase(option, option + 2);
+    EXPECT_THAT(outputOfOneMount(command, folder, dir.path()),
+                testing::ContainsRegex(
+                    "tessarnfuse starting: PID:[0-9]+, Socket:/run/user/1000/Halvorine/socket\n"));
+}
+
+// The daemon without -f: FUSE forks it into the background, where it is no child of this test
+// and ends when its folder is unmounted.
+class BackgroundMount : public StartupTest {
+protected:
+    ~BackgroundMount() override
+    {
+        if (isMounted(folder))
+            runProgram({"fusermount3", "-uz", folder.string()});
+    }
+
+    // The parent's output; it ends once the forked daemon serves.
+    ProgramResult start(const std::string& socketPath, const fs::path& workingDirectory = "/")
+    {
+        auto command = daemonCommand(folder, socketPath);
+        command.erase(std::find(command.begin(), command.end(), "-f"));
+        command.insert(command.begin(), {"env", "-C", workingDirectory.string()});
+        auto result = runProgram(command);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(isMounted(folder));
+        return result;
+    }
+
+    // An application opening a new dehydrated placeholder.
+    std::unique_ptr<ChildProcess> catPlaceholder()
+    {
+        writeFile(folder / "a.txt", "");
+        const auto record = Tessarn::PlaceHolderAttributes::create("", "e", "f", 5).toData();
+        ::lsetxattr((folder / "a.txt").c_str(), "user.tessarn.data", record.data(),
+                    record.size(), 0);
+        return std::make_unique<ChildProcess>(std::vector<std::string>{"cat", (folder / "a.txt").string()},
+                                              dir.path() / "cat.out", dir.path() / "cat.err");
+    }
+
+    void unmount()
+    {
+        EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
+        EXPECT_TRUE(waitUntil([&] { return !isMounted(folder); }));
+    }
+};
+
+TEST_F(BackgroundMount, TheServingProcessTalksToTheClient)
+{
+    FakeSyncClient client(socket);
+    start(socket);
     EXPECT_TRUE(client.accept());
-    EXPECT_EQ(client.readLine(),
-              R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})");
+    EXPECT_EQ(client.readLine(), versionLine);
     // A request can only come from a worker that runs in the serving process.
-    writeFile(folder / "a.txt", "");
-    const auto record = Tessarn::PlaceHolderAttributes::create("", "e", "f", 5).toData();
-    ::lsetxattr((folder / "a.txt").c_str(), "user.tessarn.data", record.data(), record.size(), 0);
-    ChildProcess cat({"cat", (folder / "a.txt").string()}, dir.path() / "cat.out",
-                     dir.path() / "cat.err");
+    const auto cat = catPlaceholder();
     const auto request = client.readLine();
     ASSERT_TRUE(request.has_value());
     EXPECT_THAT(*request, testing::StartsWith("V2/HYDRATE_FILE:"));
     client.send(resultAnswer(13, R"({"error":"refused"})"));
-    EXPECT_EQ(cat.wait(5s), 1);
-    EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
-    EXPECT_TRUE(waitUntil([&] { return !isMounted(folder); }));
+    EXPECT_EQ(cat->wait(5s), 1);
+    unmount();
+}
+
+TEST_F(BackgroundMount, ARelativeSocketPathNamesASocketInTheStartingDirectory)
+{
+    FakeSyncClient client(socket);
+    const auto started = start("socket", dir.path());
+    EXPECT_THAT(started.out, HasSubstr(", Socket:socket\n")) << "the path as given";
+    EXPECT_TRUE(client.accept());
+    EXPECT_EQ(client.readLine(), versionLine);
+    unmount();
+}
+
+TEST_F(BackgroundMount, WithAnEmptySocketPathOpensOfPlaceholdersFailAtOnce)
+{
+    start("");
+    const auto opened = std::chrono::steady_clock::now();
+    const auto cat = catPlaceholder();
+    EXPECT_EQ(cat->wait(5s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - opened, 3s);
+    EXPECT_THAT(readFile(dir.path() / "cat.err"), HasSubstr("No such file or directory"));
+    unmount();
+}
+
+// FUSE's unmount helper lives as long as the mount: it must keep neither the folder nor the
+// connection to the sync client open.
+TEST(Mount, TheUnmountHelperHoldsNoneOfTheDaemonsDescriptors)
+{
+    MountedFolder mount;
+    const auto helper = unmountHelperOf(mount.daemonPid());
+    ASSERT_TRUE(helper.has_value()) << "no fusermount3 among the daemon's children";
+    const auto daemonFiles = descriptorTargets(mount.daemonPid());
+    // Its own connection to the daemon is a socket of its own; what this test inherited to the
+    // daemon and the helper alike is no concern here.
+    std::vector<std::string> shared;
+    for (const auto& target : descriptorTargets(*helper)) {
+        if (target == mount.mountPoint().string() ||
+            (target.starts_with("socket:") && daemonFiles.contains(target)))
+            shared.push_back(target);
+    }
+    EXPECT_THAT(shared, testing::IsEmpty());
+}
+
+// FUSE frees the served file system before its main entry returns, while the daemon still has
+// its closing to do: a stop signal then must find nothing to stop. Freed memory is filled with
+// garbage, so that a signal reaching it would crash the daemon.
+TEST(Mount, StopSignalsAfterTheLoopEndedAreHarmless)
+{
+    MountOptions options;
+    options.environment = {"MALLOC_PERTURB_=165",
+                           "ASAN_OPTIONS=max_free_fill_size=1048576:free_fill_byte=165"};
+    MountedFolder mount(options);
+    ASSERT_EQ(runProgram({"fusermount3", "-u", mount.mountPoint().string()}).status, 0);
+    ASSERT_TRUE(waitUntil([&] {
+        return mount.daemonOutput().find("tessarnfuse closing.") != std::string::npos;
+    }));
+    // Stopping the socket worker takes up to one of its ticks: signals all through that.
+    for (int i = 0; i < 60; ++i) {
+        ::kill(mount.daemonPid(), i % 2 ? SIGINT : SIGTERM);
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(mount.waitForExit(), 0);
 }
 
 TEST(Mount, SigtermEndsTheDaemonWithStatusZeroAndUnmounts)

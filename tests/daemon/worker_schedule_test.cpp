@@ -1,9 +1,11 @@
 // The arithmetic of the hydration checks and of the worker pool, without waiting for any of it.
 #include "hydration_schedule.h"
+#include "waiting_slot.h"
 #include "worker_pool.h"
 
 #include <gtest/gtest.h>
 #include <numeric>
+#include <optional>
 
 using namespace TessarnFuse;
 
@@ -41,6 +43,21 @@ TEST(WorkerPool, AReserveOfWorkersStaysFree)
     EXPECT_EQ(maxWaitingOpens(64), 40u);
     EXPECT_EQ(maxWaitingOpens(8), 5u);
     EXPECT_EQ(maxWaitingOpens(1), 1u);
+}
+
+TEST(WaitingSlot, ARefusedOpenDoesNotCountAgainstTheCap)
+{
+    std::atomic<unsigned> waiting{0};
+    std::optional<WaitingSlot> first(std::in_place, waiting, 2);
+    const WaitingSlot second(waiting, 2);
+    ASSERT_TRUE(*first && second);
+    const WaitingSlot refused(waiting, 2);
+    EXPECT_FALSE(refused);
+    // One wait ends while the refused open is still on its way out: its place is free.
+    first.reset();
+    const WaitingSlot third(waiting, 2);
+    EXPECT_TRUE(third);
+    EXPECT_EQ(waiting, 2u);
 }
 
 } // namespace
