@@ -183,10 +183,10 @@ bool HostedFolder::launch(std::vector<std::string> arguments)
     return true;
 }
 
-ProgramResult HostedFolder::runSecondHost() const
+ProgramResult HostedFolder::runAnotherHost(const fs::path& state, const fs::path& socket) const
 {
-    return runProgram({SYNCHOST_BINARY, "--socket", (m_dir.path() / "second.socket").string(),
-                       "--state", m_state.string(), m_remote.string(), m_folder.string()},
+    return runProgram({SYNCHOST_BINARY, "--socket", socket.string(), "--state", state.string(),
+                       m_remote.string(), m_folder.string()},
                       30s);
 }
 
@@ -194,6 +194,11 @@ std::optional<int> HostedFolder::stopHost()
 {
     m_host->signal(SIGTERM);
     return m_host->wait(hostStopTimeout);
+}
+
+std::optional<int> HostedFolder::waitForHost(std::chrono::milliseconds timeout)
+{
+    return m_host->wait(timeout);
 }
 
 void HostedFolder::killHost()
@@ -217,11 +222,15 @@ std::string HostedFolder::hostOutput() const
     return readFile(m_dir.path() / ("host-" + std::to_string(m_runs) + ".out"));
 }
 
+std::string HostedFolder::hostErrors() const
+{
+    return readFile(m_dir.path() / ("host-" + std::to_string(m_runs) + ".err"));
+}
+
 std::string HostedFolder::diagnostics() const
 {
-    const auto run = std::to_string(m_runs);
-    return "synchost errors:\n" + readFile(m_dir.path() / ("host-" + run + ".err")) +
-           "daemon and plug-in:\n" + readFile(m_dir.path() / ("daemon-" + run + ".log"));
+    return "synchost errors:\n" + hostErrors() + "daemon and plug-in:\n" +
+           readFile(m_dir.path() / ("daemon-" + std::to_string(m_runs) + ".log"));
 }
 
 Tessarn::PlaceHolderAttributes HostedFolder::record(const fs::path& relative) const
