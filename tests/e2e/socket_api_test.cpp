@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sys/xattr.h>
 #include <thread>
 
 using namespace TessarnTest;
@@ -101,6 +102,30 @@ TEST_F(SocketApi, ARequestForARunningDownloadIsAnsweredWhenItEnds)
     EXPECT_EQ(ids, (std::set<std::string>{"201", "202"}));
     EXPECT_EQ(readFile(hosted.underneath("slow.bin")), patternContent(2 * 1024 * 1024, 6));
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated slow.bin"), 1u) << hosted.hostOutput();
+}
+
+// The download ends while its record is damaged: the journal is updated, but no record says
+// that the content is here, so the opener must not be told it is.
+TEST_F(SocketApi, ADownloadWhoseRecordDoesNotEndHydratedIsAnError)
+{
+    hosted.putRemote("garbled.txt", "content\n");
+    ASSERT_TRUE(hosted.startHost({"--latency", "1000"}));
+    ApiConnection api(hosted.socketPath());
+    ASSERT_TRUE(api.connected());
+
+    api.send(
+        hydrationRequest(401, fileInMount("garbled.txt"), hosted.record("garbled.txt").fileId));
+    ASSERT_TRUE(
+        waitUntil([&] { return hosted.record("garbled.txt").state == States::Hydrating; }, 10s));
+    const std::string attribute(Tessarn::Constants::placeholderAttribute);
+    ASSERT_EQ(::setxattr(hosted.underneath("garbled.txt").c_str(), attribute.c_str(), "\xc1", 1, 0),
+              0);
+
+    const auto answer = readAnswer(api);
+    ASSERT_TRUE(answer.has_value()) << hosted.hostOutput() << hosted.diagnostics();
+    EXPECT_EQ(answer->id, "401");
+    EXPECT_EQ(answer->status, "");
+    EXPECT_NE(answer->error.find("does not say hydrated"), std::string::npos) << answer->error;
 }
 
 // The answers written just before the stop reach the socket before the connection closes.
