@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <account_state.h>
+#include <bundled_configuration.h>
 #include <gtest/gtest.h>
 #include <host_options.h>
 #include <unistd.h>
