@@ -32,7 +32,7 @@ TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSame
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
 
     EXPECT_EQ(hosted.stopHost(), 0) << hosted.diagnostics();
-    EXPECT_FALSE(isMountedOver(hosted.folder()));
+    EXPECT_FALSE(isMounted(hosted.folder()));
     EXPECT_TRUE(waitUntil([&] { return processEnded(daemon); }, 5s));
     EXPECT_NE(hosted.hostOutput().find("Stopped"), std::string::npos) << hosted.hostOutput();
 
@@ -57,7 +57,7 @@ TEST_F(HostLifecycle, ASecondHostOverTheSameFolderIsRefusedAndTheFirstServesOn)
         EXPECT_NE(second.err.find("Another synchost (process " + std::to_string(hosted.hostPid())),
                   std::string::npos)
             << second.err;
-        EXPECT_TRUE(isMountedOver(hosted.folder()));
+        EXPECT_TRUE(isMounted(hosted.folder()));
         EXPECT_FALSE(processEnded(hosted.daemonPid()));
     }
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
@@ -72,7 +72,7 @@ TEST_F(HostLifecycle, AHostRefusesASocketPathThatHoldsAFile)
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("Cannot serve the socket"), std::string::npos) << refused.err;
     EXPECT_EQ(readFile(base / "not a socket"), "keep me\n");
-    EXPECT_FALSE(isMountedOver(hosted.folder()));
+    EXPECT_FALSE(isMounted(hosted.folder()));
 }
 
 // The daemon is never restarted, so a host without it must not look like one that serves.
@@ -110,7 +110,7 @@ TEST_F(HostLifecycle, AfterTheHostIsKilledOpensFailFastAndANewHostTakesOver)
     ASSERT_GT(oldDaemon, 0);
     hosted.killHost();
     ASSERT_FALSE(processEnded(oldDaemon)) << "the daemon is not killed with its host";
-    ASSERT_TRUE(isMountedOver(hosted.folder()));
+    ASSERT_TRUE(isMounted(hosted.folder()));
 
     const auto before = std::chrono::steady_clock::now();
     const Opened orphaned = readWithProcess(hosted.local("a.txt"), "cat", 20s);
@@ -137,5 +137,5 @@ TEST(SampleHost, WithoutFoldersSynchostServesItsSampleRemote)
     EXPECT_NE(notes.content.find("Files on demand"), std::string::npos);
     EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), 3u * 1024 * 1024);
     EXPECT_EQ(hosted.stopHost(), 0);
-    EXPECT_FALSE(isMountedOver(hosted.folder()));
+    EXPECT_FALSE(isMounted(hosted.folder()));
 }

@@ -92,9 +92,6 @@ struct Opened {
 Opened readWithProcess(const std::filesystem::path& file, const std::string& program = "cat",
                        std::chrono::milliseconds timeout = 30s);
 
-// A tessarn mount is over the folder.
-bool isMountedOver(const std::filesystem::path& folder);
-
 // The daemon is gone once its process has ended (a zombie counts: nobody may reap it).
 bool processEnded(pid_t pid);
 
