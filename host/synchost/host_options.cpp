@@ -138,7 +138,11 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     options.stateDir = p.parser.isSet(p.state)      ? p.parser.value(p.state)
                        : options.stateDir.isEmpty() ? defaultStateDir(options.folder)
                                                     : options.stateDir;
-    options.socketPath = p.parser.isSet(p.socket) ? p.parser.value(p.socket) : defaultSocketPath();
+    // Absolute: Qt would put a bare name in the temporary directory, while the daemon would
+    // look for it in its working directory.
+    options.socketPath = p.parser.isSet(p.socket)
+                             ? QFileInfo(p.parser.value(p.socket)).absoluteFilePath()
+                             : defaultSocketPath();
     options.pluginPath = p.parser.isSet(p.plugin) ? p.parser.value(p.plugin) : defaultPluginPath();
     options.logFile = p.parser.value(p.log);
     return options;
