@@ -42,6 +42,10 @@ running() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
 # Bounded at every step: the host gets the time the plug-in gives the daemon to end.
 clean_up() {
     trap - EXIT INT TERM
+    # synchost may not have come as far as "Serving": its daemon must not outlive it unseen.
+    if [ -z "$daemon" ] && [ -n "$host" ]; then
+        daemon=$(pgrep -P "$host" -x tessarn || true)
+    fi
     if running "$host"; then
         kill -TERM "$host" 2>/dev/null || true
         for _ in $(seq 450); do running "$host" || break; sleep 0.1; done
@@ -76,6 +80,7 @@ daemon=$(pgrep -P "$host" -x tessarn || true)
 cat "$work/synchost.out"
 
 step "The folder: every file is a dehydrated placeholder, empty on disk but showing its size"
+show "$bin/tessarn_stat" "$folder"
 show "$bin/tessarn_stat" "$folder/Documents"
 show ls -l "$folder/Pictures"
 show du -sh "$work/sync"

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Tessarn need, only those missing.
+# Installs the Debian packages that building, testing and the demo of Tessarn need, only those
+# missing.
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config g++ clang libclang-rt-14-dev libfuse3-dev fuse3
-          nlohmann-json3-dev libfmt-dev libgtest-dev libgmock-dev libsqlite3-dev qt6-base-dev bindfs attr)
+          nlohmann-json3-dev libfmt-dev libgtest-dev libgmock-dev libsqlite3-dev qt6-base-dev bindfs attr
+          procps)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -78,8 +78,10 @@ QString HydrationJob::openTransfer()
         QDir(server.toLocalFile()).filePath(QString::fromUtf8(m_record.path)));
     if (!m_source->open(QIODevice::ReadOnly))
         return m_source->errorString();
-    // Unbuffered, so that a failed write shows here rather than in a flush on close.
-    if (!m_device->isOpen() && !m_device->open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    // Unbuffered, so that a failed write shows here rather than in a flush on close; only an
+    // existing file, so that a download does not bring back a file deleted meanwhile.
+    if (!m_device->isOpen() &&
+        !m_device->open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::ExistingOnly))
         return m_device->errorString();
     return {};
 }

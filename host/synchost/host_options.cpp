@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <optional>
 #include <unistd.h>
 
@@ -139,28 +138,14 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     options.stateDir = p.parser.isSet(p.state)      ? p.parser.value(p.state)
                        : options.stateDir.isEmpty() ? defaultStateDir(options.folder)
                                                     : options.stateDir;
-    options.socketPath = p.parser.isSet(p.socket) ? p.parser.value(p.socket) : defaultSocketPath();
+    // Absolute: Qt would put a bare name in the temporary directory, while the daemon would
+    // look for it in its working directory.
+    options.socketPath = p.parser.isSet(p.socket)
+                             ? QFileInfo(p.parser.value(p.socket)).absoluteFilePath()
+                             : defaultSocketPath();
     options.pluginPath = p.parser.isSet(p.plugin) ? p.parser.value(p.plugin) : defaultPluginPath();
     options.logFile = p.parser.value(p.log);
     return options;
-}
-
-} // namespace SyncHost
-
-namespace SyncHost {
-
-void useBundledConfiguration()
-{
-    const QString relativeConfig = QStringLiteral("tessarn/config.json");
-    if (!QStandardPaths::locate(QStandardPaths::ConfigLocation, relativeConfig).isEmpty())
-        return;
-    const QString bundled =
-        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../etc/xdg"));
-    if (!QFileInfo::exists(QDir(bundled).filePath(relativeConfig)))
-        return;
-    const QByteArray systemDirs = qgetenv("XDG_CONFIG_DIRS");
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(bundled) + ':' +
-                                   (systemDirs.isEmpty() ? QByteArray("/etc/xdg") : systemDirs));
 }
 
 } // namespace SyncHost

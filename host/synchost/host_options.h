@@ -32,12 +32,3 @@ using ParsedCommandLine = std::variant<HostOptions, Usage, UsageError>;
 ParsedCommandLine parseCommandLine(const QStringList& arguments);
 
 } // namespace SyncHost
-
-namespace SyncHost {
-
-// Where no user or system configuration of the daemon exists, the one that comes with
-// synchost (etc/xdg beside its bin/, in the build tree as under an installation prefix)
-// is made visible to the plug-in through XDG_CONFIG_DIRS.
-void useBundledConfiguration();
-
-} // namespace SyncHost

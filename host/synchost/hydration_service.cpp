@@ -3,6 +3,7 @@
 #include "report.h"
 
 #include <QDir>
+#include <tessarn.h>
 #include <vdk/hydrationjob.h>
 #include <vdk/syncjournaldb.h>
 #include <vdk/vfs.h>
@@ -19,6 +20,18 @@ std::optional<QString> fileInFolder(const QString& file, const QString& folder)
     if (VDK::FileSystem::isChildPathOf2(clean, folder) != VDK::FileSystem::ChildResult::IsChild)
         return std::nullopt;
     return clean;
+}
+
+// The file's own record says that its content is here; an unreadable record does not.
+bool recordedHydrated(const QString& file)
+{
+    try {
+        const auto record =
+            Tessarn::PlaceHolderAttributes::fromAttributes(VDK::FileSystem::toFilesystemPath(file));
+        return record && record->isOk() && record->state == Tessarn::Constants::States::Hydrated;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 QString seconds(const QElapsedTimer& clock)
@@ -96,6 +109,7 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
         return QStringLiteral("The plug-in did not take the request for %1 (see its log)")
             .arg(*target);
     Running& running = m_running[request.fileId];
+    running.target = *target;
     running.relativePath = QDir(m_folder).relativeFilePath(*target);
     running.size = (*row)->fileSize;
     running.clock.start();
@@ -112,8 +126,8 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
 }
 
 // The plug-in ends a download by updating the journal and the record; a job that finished
-// without that has not made the file usable as the journal knows it.
-QString HydrationService::journalFailure(const QByteArray& fileId)
+// without both has not made the file usable.
+QString HydrationService::completionFailure(const QByteArray& fileId, const QString& target)
 {
     const auto row = m_journal.getFileRecordByFileId(fileId);
     if (!row)
@@ -121,6 +135,9 @@ QString HydrationService::journalFailure(const QByteArray& fileId)
     if (!row->has_value() || (*row)->type != CSyncEnums::ItemTypeFile)
         return QStringLiteral("The download ended, but the journal was not updated (see the "
                               "plug-in's log)");
+    if (!recordedHydrated(target))
+        return QStringLiteral("The download ended, but the record of the file does not say "
+                              "hydrated (see the plug-in's log)");
     return {};
 }
 
@@ -128,7 +145,7 @@ void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
 {
     const Running running = m_running.take(fileId);
     if (failure.isEmpty())
-        failure = journalFailure(fileId);
+        failure = completionFailure(fileId, running.target);
     if (failure.isEmpty())
         reportLine(QStringLiteral("hydrated %1: %2 bytes in %3 s")
                        .arg(running.relativePath)

@@ -43,6 +43,7 @@ private:
         QByteArray requestId;
     };
     struct Running {
+        QString target;
         QString relativePath;
         qint64 size = 0;
         QElapsedTimer clock;
@@ -53,7 +54,7 @@ private:
     // The reason the request cannot be served, or nothing once the file is on its way or here.
     QString startHydration(const Waiter& waiter, const HydrationRequest& request);
     void jobEnded(const QByteArray& fileId, QString failure);
-    QString journalFailure(const QByteArray& fileId);
+    QString completionFailure(const QByteArray& fileId, const QString& target);
 
     VDK::Vfs& m_vfs;
     VDK::SyncJournalDb& m_journal;

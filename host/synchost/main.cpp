@@ -1,5 +1,6 @@
 // synchost: a stand-in sync client that serves a folder with files on demand through the
 // real plug-in and daemon. See README.md for what it shows.
+#include "bundled_configuration.h"
 #include "host_options.h"
 #include "report.h"
 #include "sync_host.h"

@@ -23,8 +23,8 @@ public:
     explicit SocketApiServer(QObject* parent = nullptr);
     ~SocketApiServer() override;
 
-    // Replaces a socket file that a crashed run left behind. False, with the reason, when
-    // the path cannot be served.
+    // Replaces a socket file that a crashed run left behind, one nobody answers on; leaves
+    // anything else there alone. False, with the reason, when the path cannot be served.
     bool listen(const QString& socketPath, QString* failure);
     // Stops listening, closes every connection and removes the socket file.
     void close();
@@ -36,6 +36,9 @@ Q_SIGNALS:
     void versionAnswered();
     void hydrationRequested(const SyncHost::AnswerChannel& channel,
                             const SyncHost::HydrationRequest& request);
+    // A connection made by a child of ours closed: the daemon, which connects once at its
+    // start and keeps that connection until it ends.
+    void daemonDisconnected();
 
 private:
     void acceptConnections();

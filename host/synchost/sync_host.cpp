@@ -50,6 +50,14 @@ Host::Host(HostOptions options, QObject* parent) : QObject(parent), m_options(st
     connect(&m_signals, &SignalWatcher::stopRequested, this, [this] { shutdown(0); });
     connect(&m_readinessCheck, &QTimer::timeout, this, &Host::checkReadiness);
     connect(&m_server, &SocketApiServer::versionAnswered, this, [this] { m_sinceVersion.start(); });
+    // Nothing is served without the daemon, and it is never restarted: say so and stop, rather
+    // than look like a host that serves the folder.
+    connect(&m_server, &SocketApiServer::daemonDisconnected, this, [this] {
+        if (!m_stopping)
+            fail(QStringLiteral("The daemon ended without being asked to (see its log); %1 is "
+                                "no longer served")
+                     .arg(m_options.folder));
+    });
 }
 
 Host::~Host() = default;
@@ -86,23 +94,33 @@ VDK::Result<void, QString> Host::prepareFolders()
     const QFileInfo folder(QDir::cleanPath(QFileInfo(m_options.folder).absoluteFilePath()));
     if (!QDir().mkpath(folder.path()) || !QDir().mkpath(m_options.stateDir))
         return QStringLiteral("Cannot create %1 or %2").arg(folder.path(), m_options.stateDir);
-    // A second host over the same folder would take the mount away from the first.
-    m_stateLock = std::make_unique<QLockFile>(
-        QDir(m_options.stateDir).filePath(QStringLiteral("synchost.lock")));
-    if (!m_stateLock->tryLock(0)) {
-        qint64 owner = 0;
-        m_stateLock->getLockInfo(&owner, nullptr, nullptr);
-        return QStringLiteral("Another synchost (process %1) serves the folder of %2")
-            .arg(owner)
-            .arg(m_options.stateDir);
-    }
     m_options.folder =
         QDir(QFileInfo(folder.path()).canonicalFilePath()).filePath(folder.fileName());
+    if (auto locked = lockFolder(); !locked)
+        return locked;
     m_options.remote = QFileInfo(m_options.remote).absoluteFilePath();
     QDir().mkdir(m_options.folder);
     m_journal = std::make_unique<VDK::SyncJournalDb>(
         QDir(m_options.stateDir).filePath(QStringLiteral("journal.db")));
     return {};
+}
+
+// A second host over the same folder, whatever its state folder, would clear the first
+// one's mount as stale before the folder's claim could refuse it. The lock is a file beside
+// the folder, named after it, in the folder's real parent: the folder itself is mounted
+// over while a host serves it, and the mount may not even answer.
+VDK::Result<void, QString> Host::lockFolder()
+{
+    const QFileInfo folder(m_options.folder);
+    m_folderLock = std::make_unique<QLockFile>(
+        folder.dir().filePath(QStringLiteral(".%1.synchost.lock").arg(folder.fileName())));
+    if (m_folderLock->tryLock(0))
+        return {};
+    qint64 owner = 0;
+    m_folderLock->getLockInfo(&owner, nullptr, nullptr);
+    return QStringLiteral("Another synchost (process %1) serves %2")
+        .arg(owner)
+        .arg(m_options.folder);
 }
 
 VDK::Result<void, QString> Host::startMode()
@@ -179,10 +197,12 @@ void Host::shutdown(int exitCode)
     if (m_vfs)
         m_vfs->stop();
     m_server.close();
-    if (isFuseMountPoint(m_options.folder))
+    if (isFuseMountPoint(m_options.folder)) {
         reportError(QStringLiteral("synchost: %1 is still mounted").arg(m_options.folder));
-    else if (m_vfs)
+        exitCode = 1;
+    } else if (m_vfs) {
         reportLine(QStringLiteral("Stopped; %1 is unmounted").arg(m_options.folder));
+    }
     QCoreApplication::exit(exitCode);
 }
 

@@ -35,6 +35,7 @@ public:
 private:
     VDK::Result<void, QString> setUp();
     VDK::Result<void, QString> prepareFolders();
+    VDK::Result<void, QString> lockFolder();
     VDK::Result<void, QString> startMode();
     void checkReadiness();
     void serve();
@@ -42,7 +43,7 @@ private:
     void shutdown(int exitCode);
 
     HostOptions m_options;
-    std::unique_ptr<QLockFile> m_stateLock;
+    std::unique_ptr<QLockFile> m_folderLock;
     SignalWatcher m_signals;
     SocketApiServer m_server;
     PluginSession m_plugin;

@@ -39,6 +39,32 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+namespace {
+
+// The kernel writes blanks, tabs, line feeds and backslashes of mount points as octal escapes.
+std::string decodeMountPoint(std::string_view field)
+{
+    std::string decoded;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                         (field[i + 3] - '0'));
+            i += 3;
+        } else {
+            decoded += field[i];
+        }
+    }
+    return decoded;
+}
+
+bool waitReadable(int fd, std::chrono::milliseconds timeout)
+{
+    pollfd wanted{fd, POLLIN, 0};
+    return ::poll(&wanted, 1, static_cast<int>(timeout.count())) > 0;
+}
+
+} // namespace
+
 bool isMounted(const fs::path& mountPoint, std::string_view type)
 {
     std::ifstream mountInfo("/proc/self/mountinfo");
@@ -47,7 +73,7 @@ bool isMounted(const fs::path& mountPoint, std::string_view type)
         std::string id, parent, device, root, point;
         fields >> id >> parent >> device >> root >> point;
         const auto separator = line.find(" - ");
-        if (point == mountPoint.string() && separator != std::string::npos &&
+        if (decodeMountPoint(point) == mountPoint.string() && separator != std::string::npos &&
             line.compare(separator + 3, type.size() + 1, std::string(type) + " ") == 0)
             return true;
     }
@@ -68,13 +94,47 @@ void writeFile(const fs::path& file, std::string_view content)
     stream << content;
 }
 
-namespace {
-bool waitReadable(int fd, std::chrono::milliseconds timeout)
+LineConnection::~LineConnection()
 {
-    pollfd wanted{fd, POLLIN, 0};
-    return ::poll(&wanted, 1, static_cast<int>(timeout.count())) > 0;
+    reset();
 }
-} // namespace
+
+void LineConnection::reset(int fd)
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+    m_pending.clear();
+}
+
+std::optional<std::string> LineConnection::readLine(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto end = m_pending.find('\n');
+        if (end != std::string::npos) {
+            auto line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (m_fd < 0 || left.count() <= 0 || !waitReadable(m_fd, left))
+            return std::nullopt;
+        char buffer[4096];
+        const auto count = ::read(m_fd, buffer, sizeof(buffer));
+        if (count <= 0)
+            return std::nullopt;
+        m_pending.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+void LineConnection::send(std::string_view bytes)
+{
+    if (::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("short send on the socket");
+}
 
 FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
 {
@@ -89,7 +149,6 @@ FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
 
 FakeSyncClient::~FakeSyncClient()
 {
-    closeConnection();
     ::close(m_listener);
 }
 
@@ -97,49 +156,13 @@ bool FakeSyncClient::accept(std::chrono::milliseconds timeout)
 {
     if (!waitReadable(m_listener, timeout))
         return false;
-    m_connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-    return m_connection >= 0;
-}
-
-std::optional<std::string> FakeSyncClient::readLine(std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        const auto end = m_pending.find('\n');
-        if (end != std::string::npos) {
-            auto line = m_pending.substr(0, end);
-            m_pending.erase(0, end + 1);
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (m_connection < 0 || left.count() <= 0 || !waitReadable(m_connection, left))
-            return std::nullopt;
-        char buffer[4096];
-        const auto count = ::read(m_connection, buffer, sizeof(buffer));
-        if (count <= 0)
-            return std::nullopt;
-        m_pending.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
-void FakeSyncClient::send(std::string_view bytes)
-{
-    if (::send(m_connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(bytes.size()))
-        throw std::runtime_error("short send to the daemon");
+    m_connection.reset(::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC));
+    return m_connection.isOpen();
 }
 
 void FakeSyncClient::answerVersion()
 {
     send("VERSION:1.0:Halvorine:" + std::to_string(::getpid()) + "\n");
-}
-
-void FakeSyncClient::closeConnection()
-{
-    if (m_connection >= 0)
-        ::close(m_connection);
-    m_connection = -1;
 }
 
 std::string resultAnswer(int id, std::string_view arguments)

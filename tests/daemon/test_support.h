@@ -29,11 +29,32 @@ private:
 // Polls until the condition holds or the time is up; returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 
-// A file system of this type is mounted at exactly that path.
+// A file system of this type is mounted at exactly that path (blanks and all).
 bool isMounted(const std::filesystem::path& mountPoint, std::string_view type = "fuse.tessarn");
 
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, std::string_view content);
+
+// Lines over a connected socket, as the socket API exchanges them: whole lines read within a
+// time limit, whole sends.
+class LineConnection {
+public:
+    LineConnection() = default;
+    ~LineConnection();
+    LineConnection(const LineConnection&) = delete;
+    LineConnection& operator=(const LineConnection&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    // Takes the descriptor over, closing the one it had.
+    void reset(int fd = -1);
+    // One line without its "\n", or nothing when none arrives in time or the peer closed.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout = 5s);
+    void send(std::string_view bytes);
+
+private:
+    int m_fd = -1;
+    std::string m_pending;
+};
 
 // The sync client's end of the socket API: listens on a Unix socket, takes one connection,
 // reads request lines and writes whatever answer bytes a test wants.
@@ -46,16 +67,18 @@ public:
 
     bool accept(std::chrono::milliseconds timeout = 5s);
     // One line without its "\n", or nothing when none arrives in time.
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout = 5s);
-    void send(std::string_view bytes);
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout = 5s)
+    {
+        return m_connection.readLine(timeout);
+    }
+    void send(std::string_view bytes) { m_connection.send(bytes); }
     // Answers VERSION the way the sync client does, with this process as the client.
     void answerVersion();
-    void closeConnection();
+    void closeConnection() { m_connection.reset(); }
 
 private:
     int m_listener = -1;
-    int m_connection = -1;
-    std::string m_pending;
+    LineConnection m_connection;
 };
 
 std::string resultAnswer(int id, std::string_view arguments);

@@ -1,7 +1,6 @@
 #include "e2e_support.h"
 
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -42,49 +41,14 @@ std::optional<VDK::SyncJournalFileRecord> journalRow(const fs::path& journal,
 
 ApiConnection::ApiConnection(const fs::path& socketPath)
 {
-    m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     socketPath.native().copy(address.sun_path, sizeof(address.sun_path) - 1);
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
-ApiConnection::~ApiConnection()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-void ApiConnection::send(std::string_view bytes)
-{
-    if (::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
-        static_cast<ssize_t>(bytes.size()))
-        throw std::runtime_error("short send to synchost");
-}
-
-std::optional<std::string> ApiConnection::readLine(std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        if (const auto end = m_pending.find('\n'); end != std::string::npos) {
-            std::string line = m_pending.substr(0, end);
-            m_pending.erase(0, end + 1);
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd readable{m_fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0)
-            return std::nullopt;
-        char buffer[4096];
-        const auto count = ::read(m_fd, buffer, sizeof(buffer));
-        if (count <= 0)
-            return std::nullopt;
-        m_pending.append(buffer, static_cast<std::size_t>(count));
-    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0)
+        ::close(fd);
+    else
+        reset(fd);
 }
 
 std::string hydrationRequest(int id, const std::string& file, const std::string& fileId)

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <test_support.h>
 #include <vdk/syncjournalfilerecord.h>
 
 namespace TessarnTest {
@@ -20,21 +21,11 @@ std::optional<VDK::SyncJournalFileRecord> journalRow(const std::filesystem::path
                                                      const std::string& relativePath);
 
 // A connection to synchost's socket API, as the daemon makes it.
-class ApiConnection {
+class ApiConnection : public LineConnection {
 public:
     explicit ApiConnection(const std::filesystem::path& socketPath);
-    ~ApiConnection();
-    ApiConnection(const ApiConnection&) = delete;
-    ApiConnection& operator=(const ApiConnection&) = delete;
 
-    bool connected() const { return m_fd >= 0; }
-    void send(std::string_view bytes);
-    // One line without its line feed, or nothing when none comes in time.
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout = 10s);
-
-private:
-    int m_fd = -1;
-    std::string m_pending;
+    bool connected() const { return isOpen(); }
 };
 
 std::string hydrationRequest(int id, const std::string& file, const std::string& fileId);

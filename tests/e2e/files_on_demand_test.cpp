@@ -183,6 +183,31 @@ TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotA
     EXPECT_EQ(readWithProcess(hosted.local("vanishing.txt")).content, "back again\n");
 }
 
+// The download must not create the file again: the opener would get the content of a file
+// the user deleted, and the folder a file without a record. It is deleted underneath: an
+// unlink through the mount waits until the open that waits for the download returns.
+TEST_F(FilesOnDemand, AFileDeletedWhileItsDownloadWaitsStaysDeletedAndItsOpenerGetsAnError)
+{
+    hosted.putRemote("doomed.txt", "soon gone\n");
+    ASSERT_TRUE(hosted.startHost({"--latency", "1000"}));
+
+    TempDir outputs;
+    ChildProcess opener({"cat", hosted.local("doomed.txt").string()}, outputs.path() / "out",
+                        outputs.path() / "err");
+    ASSERT_TRUE(
+        waitUntil([&] { return hosted.record("doomed.txt").state == States::Hydrating; }, 10s));
+    fs::remove(hosted.underneath("doomed.txt"));
+
+    const auto status = opener.wait(30s);
+    ASSERT_TRUE(status.has_value()) << "the open hangs";
+    EXPECT_NE(*status, 0);
+    EXPECT_EQ(readFile(outputs.path() / "out"), "");
+    EXPECT_FALSE(fs::exists(hosted.local("doomed.txt")));
+    EXPECT_FALSE(fs::exists(hosted.underneath("doomed.txt")));
+    EXPECT_NE(hosted.hostOutput().find("failed doomed.txt"), std::string::npos)
+        << hosted.hostOutput();
+}
+
 // Under a slow simulated network a long download runs while other requests are served.
 TEST_F(FilesOnDemand, ASlowDownloadDoesNotHoldUpTheOthers)
 {

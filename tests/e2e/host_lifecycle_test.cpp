@@ -2,8 +2,10 @@
 #include "e2e_support.h"
 #include "hosted_folder.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 
+namespace fs = std::filesystem;
 using namespace TessarnTest;
 using Tessarn::Constants::States;
 
@@ -30,7 +32,7 @@ TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSame
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
 
     EXPECT_EQ(hosted.stopHost(), 0) << hosted.diagnostics();
-    EXPECT_FALSE(isMountedOver(hosted.folder()));
+    EXPECT_FALSE(isMounted(hosted.folder()));
     EXPECT_TRUE(waitUntil([&] { return processEnded(daemon); }, 5s));
     EXPECT_NE(hosted.hostOutput().find("Stopped"), std::string::npos) << hosted.hostOutput();
 
@@ -43,16 +45,46 @@ TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSame
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << hosted.hostOutput();
 }
 
+// Whatever its state folder: the second host must not even clear the first one's mount.
 TEST_F(HostLifecycle, ASecondHostOverTheSameFolderIsRefusedAndTheFirstServesOn)
 {
     ASSERT_TRUE(hosted.startHost());
-    const ProgramResult second = hosted.runSecondHost();
-    EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.err.find("Another synchost (process " + std::to_string(hosted.hostPid())),
-              std::string::npos)
-        << second.err;
-    EXPECT_TRUE(isMountedOver(hosted.folder()));
+    const fs::path base = hosted.folder().parent_path();
+    for (const auto* state : {"state", "other state"}) {
+        SCOPED_TRACE(state);
+        const ProgramResult second = hosted.runAnotherHost(base / state, base / "second.socket");
+        EXPECT_EQ(second.status, 1);
+        EXPECT_NE(second.err.find("Another synchost (process " + std::to_string(hosted.hostPid())),
+                  std::string::npos)
+            << second.err;
+        EXPECT_TRUE(isMounted(hosted.folder()));
+        EXPECT_FALSE(processEnded(hosted.daemonPid()));
+    }
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+}
+
+// Anything but a socket nobody answers on may be a file the user wants, or another program's.
+TEST_F(HostLifecycle, AHostRefusesASocketPathThatHoldsAFile)
+{
+    const fs::path base = hosted.folder().parent_path();
+    writeFile(base / "not a socket", "keep me\n");
+    const ProgramResult refused = hosted.runAnotherHost(base / "state", base / "not a socket");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Cannot serve the socket"), std::string::npos) << refused.err;
+    EXPECT_EQ(readFile(base / "not a socket"), "keep me\n");
+    EXPECT_FALSE(isMounted(hosted.folder()));
+}
+
+// The daemon is never restarted, so a host without it must not look like one that serves.
+TEST_F(HostLifecycle, AHostWhoseDaemonEndsOnItsOwnSaysSoAndFails)
+{
+    ASSERT_TRUE(hosted.startHost());
+    ASSERT_GT(hosted.daemonPid(), 0);
+    ::kill(hosted.daemonPid(), SIGKILL);
+    EXPECT_EQ(hosted.waitForHost(20s), 1) << hosted.hostOutput() << hosted.diagnostics();
+    EXPECT_NE(hosted.hostErrors().find("The daemon ended without being asked to"),
+              std::string::npos)
+        << hosted.hostErrors();
 }
 
 TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheNextStart)
@@ -78,7 +110,7 @@ TEST_F(HostLifecycle, AfterTheHostIsKilledOpensFailFastAndANewHostTakesOver)
     ASSERT_GT(oldDaemon, 0);
     hosted.killHost();
     ASSERT_FALSE(processEnded(oldDaemon)) << "the daemon is not killed with its host";
-    ASSERT_TRUE(isMountedOver(hosted.folder()));
+    ASSERT_TRUE(isMounted(hosted.folder()));
 
     const auto before = std::chrono::steady_clock::now();
     const Opened orphaned = readWithProcess(hosted.local("a.txt"), "cat", 20s);
@@ -105,5 +137,5 @@ TEST(SampleHost, WithoutFoldersSynchostServesItsSampleRemote)
     EXPECT_NE(notes.content.find("Files on demand"), std::string::npos);
     EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), 3u * 1024 * 1024);
     EXPECT_EQ(hosted.stopHost(), 0);
-    EXPECT_FALSE(isMountedOver(hosted.folder()));
+    EXPECT_FALSE(isMounted(hosted.folder()));
 }

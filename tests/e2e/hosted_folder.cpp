@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -41,46 +40,16 @@ pid_t daemonOf(pid_t host)
     return -1;
 }
 
-// The kernel writes blanks, tabs, line feeds and backslashes of mount points as octal escapes.
-std::string decodeMountPoint(std::string_view field)
-{
-    std::string decoded;
-    for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size()) {
-            decoded += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                         (field[i + 3] - '0'));
-            i += 3;
-        } else {
-            decoded += field[i];
-        }
-    }
-    return decoded;
-}
-
 void unmount(const fs::path& folder)
 {
-    if (!isMountedOver(folder))
+    if (!isMounted(folder))
         return;
     runProgram({"fusermount3", "-u", folder.string()});
-    if (isMountedOver(folder))
+    if (isMounted(folder))
         runProgram({"fusermount3", "-uz", folder.string()});
 }
 
 } // namespace
-
-bool isMountedOver(const fs::path& folder)
-{
-    std::ifstream mountInfo("/proc/self/mountinfo");
-    for (std::string line; std::getline(mountInfo, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, point;
-        fields >> id >> parent >> device >> root >> point;
-        const auto separator = line.find(" - fuse.tessarn ");
-        if (separator != std::string::npos && decodeMountPoint(point) == folder.string())
-            return true;
-    }
-    return false;
-}
 
 bool processEnded(pid_t pid)
 {
@@ -183,10 +152,10 @@ bool HostedFolder::launch(std::vector<std::string> arguments)
     return true;
 }
 
-ProgramResult HostedFolder::runSecondHost() const
+ProgramResult HostedFolder::runAnotherHost(const fs::path& state, const fs::path& socket) const
 {
-    return runProgram({SYNCHOST_BINARY, "--socket", (m_dir.path() / "second.socket").string(),
-                       "--state", m_state.string(), m_remote.string(), m_folder.string()},
+    return runProgram({SYNCHOST_BINARY, "--socket", socket.string(), "--state", state.string(),
+                       m_remote.string(), m_folder.string()},
                       30s);
 }
 
@@ -194,6 +163,11 @@ std::optional<int> HostedFolder::stopHost()
 {
     m_host->signal(SIGTERM);
     return m_host->wait(hostStopTimeout);
+}
+
+std::optional<int> HostedFolder::waitForHost(std::chrono::milliseconds timeout)
+{
+    return m_host->wait(timeout);
 }
 
 void HostedFolder::killHost()
@@ -217,11 +191,15 @@ std::string HostedFolder::hostOutput() const
     return readFile(m_dir.path() / ("host-" + std::to_string(m_runs) + ".out"));
 }
 
+std::string HostedFolder::hostErrors() const
+{
+    return readFile(m_dir.path() / ("host-" + std::to_string(m_runs) + ".err"));
+}
+
 std::string HostedFolder::diagnostics() const
 {
-    const auto run = std::to_string(m_runs);
-    return "synchost errors:\n" + readFile(m_dir.path() / ("host-" + run + ".err")) +
-           "daemon and plug-in:\n" + readFile(m_dir.path() / ("daemon-" + run + ".log"));
+    return "synchost errors:\n" + hostErrors() + "daemon and plug-in:\n" +
+           readFile(m_dir.path() / ("daemon-" + std::to_string(m_runs) + ".log"));
 }
 
 Tessarn::PlaceHolderAttributes HostedFolder::record(const fs::path& relative) const

@@ -33,10 +33,14 @@ public:
     // synchost --sample: its own sample remote, in remote() if that is missing, served in
     // "sync" (the folder's name must be that).
     bool startSampleHost();
-    // Another synchost over the same folder while this one serves, run to its end.
-    ProgramResult runSecondHost() const;
+    // Another synchost over the same folder, with the state folder and the socket given, run
+    // to its end.
+    ProgramResult runAnotherHost(const std::filesystem::path& state,
+                                 const std::filesystem::path& socket) const;
     // SIGTERM, then waits; the exit status, nothing if the host had to be killed.
     std::optional<int> stopHost();
+    // Waits for the host to end by itself; its exit status, nothing if it had to be killed.
+    std::optional<int> waitForHost(std::chrono::milliseconds timeout);
     // SIGKILL: the daemon, the host's child, lives on.
     void killHost();
 
@@ -55,6 +59,7 @@ public:
     pid_t daemonPid() const { return m_daemonPid; }
     // synchost's own lines (the daemon's and the plug-in's go to a log file).
     std::string hostOutput() const;
+    std::string hostErrors() const;
     std::string diagnostics() const;
 
     Tessarn::PlaceHolderAttributes record(const std::filesystem::path& relative) const;
@@ -86,9 +91,6 @@ struct Opened {
 // Reads the file with a separate process (cat, or the program given), bounded in time.
 Opened readWithProcess(const std::filesystem::path& file, const std::string& program = "cat",
                        std::chrono::milliseconds timeout = 30s);
-
-// A tessarn mount is over the folder.
-bool isMountedOver(const std::filesystem::path& folder);
 
 // The daemon is gone once its process has ended (a zombie counts: nobody may reap it).
 bool processEnded(pid_t pid);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <sys/xattr.h>
 #include <thread>
 
 using namespace TessarnTest;
@@ -90,11 +92,57 @@ TEST_F(SocketApi, ARequestForARunningDownloadIsAnsweredWhenItEnds)
     std::this_thread::sleep_for(100ms);
     api.send(hydrationRequest(202, fileInMount("slow.bin"), fileId));
     EXPECT_EQ(api.readLine(200ms), std::nullopt) << "answered before the download ended";
+    std::set<std::string> ids;
     for (int i = 0; i < 2; ++i) {
         const auto answer = readAnswer(api);
         ASSERT_TRUE(answer.has_value());
         EXPECT_EQ(answer->status, "OK") << answer->id << ": " << answer->error;
+        ids.insert(answer->id);
     }
+    EXPECT_EQ(ids, (std::set<std::string>{"201", "202"}));
     EXPECT_EQ(readFile(hosted.underneath("slow.bin")), patternContent(2 * 1024 * 1024, 6));
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated slow.bin"), 1u) << hosted.hostOutput();
+}
+
+// The download ends while its record is damaged: the journal is updated, but no record says
+// that the content is here, so the opener must not be told it is.
+TEST_F(SocketApi, ADownloadWhoseRecordDoesNotEndHydratedIsAnError)
+{
+    hosted.putRemote("garbled.txt", "content\n");
+    ASSERT_TRUE(hosted.startHost({"--latency", "1000"}));
+    ApiConnection api(hosted.socketPath());
+    ASSERT_TRUE(api.connected());
+
+    api.send(
+        hydrationRequest(401, fileInMount("garbled.txt"), hosted.record("garbled.txt").fileId));
+    ASSERT_TRUE(
+        waitUntil([&] { return hosted.record("garbled.txt").state == States::Hydrating; }, 10s));
+    const std::string attribute(Tessarn::Constants::placeholderAttribute);
+    ASSERT_EQ(::setxattr(hosted.underneath("garbled.txt").c_str(), attribute.c_str(), "\xc1", 1, 0),
+              0);
+
+    const auto answer = readAnswer(api);
+    ASSERT_TRUE(answer.has_value()) << hosted.hostOutput() << hosted.diagnostics();
+    EXPECT_EQ(answer->id, "401");
+    EXPECT_EQ(answer->status, "");
+    EXPECT_NE(answer->error.find("does not say hydrated"), std::string::npos) << answer->error;
+}
+
+// The answers written just before the stop reach the socket before the connection closes.
+TEST_F(SocketApi, ARequestWaitingAtTheStopIsAnsweredBeforeTheConnectionCloses)
+{
+    hosted.putRemote("late.txt", "late\n");
+    ASSERT_TRUE(hosted.startHost({"--latency", "10000"}));
+    ApiConnection api(hosted.socketPath());
+    ASSERT_TRUE(api.connected());
+    api.send(hydrationRequest(301, fileInMount("late.txt"), hosted.record("late.txt").fileId));
+    ASSERT_TRUE(
+        waitUntil([&] { return hosted.record("late.txt").state == States::Hydrating; }, 10s));
+
+    EXPECT_EQ(hosted.stopHost(), 0) << hosted.diagnostics();
+    const auto answer = readAnswer(api, 5s);
+    ASSERT_TRUE(answer.has_value()) << "the connection closed without an answer";
+    EXPECT_EQ(answer->id, "301");
+    EXPECT_EQ(answer->status, "");
+    EXPECT_NE(answer->error, "");
 }

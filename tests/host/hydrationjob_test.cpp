@@ -130,4 +130,10 @@ TEST_F(HydrationJobTest, ReportsWhatKeepsItFromDownloading)
                             std::make_unique<QFile>(scratch.filePath(QStringLiteral("no/dir/b"))),
                             nullptr);
     EXPECT_FALSE(run(unwritable).isEmpty());
+
+    putOnServer("c.txt", "x", "id-6");
+    const QString deleted = scratch.filePath(QStringLiteral("c.txt"));
+    HydrationJob deletedTarget(&vfs, "id-6", std::make_unique<QFile>(deleted), nullptr);
+    EXPECT_FALSE(run(deletedTarget).isEmpty());
+    EXPECT_FALSE(QFile::exists(deleted)) << "a file deleted locally stays deleted";
 }

@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <account_state.h>
+#include <bundled_configuration.h>
 #include <gtest/gtest.h>
 #include <host_options.h>
 #include <unistd.h>
@@ -54,15 +55,17 @@ TEST(SynchostCommandLine, WithoutFoldersServesTheSampleInTheTemporaryDirectory)
 
 TEST(SynchostCommandLine, KeepsTheStateBesideTheFolderNotInsideIt)
 {
-    const HostOptions options =
-        optionsFrom({QStringLiteral("/srv/remote"), QStringLiteral("/home/u/My Files/"),
-                     QStringLiteral("--latency"), QStringLiteral("250"),
-                     QStringLiteral("--bandwidth"), QStringLiteral("100")});
+    const HostOptions options = optionsFrom(
+        {QStringLiteral("/srv/remote"), QStringLiteral("/home/u/My Files/"),
+         QStringLiteral("--latency"), QStringLiteral("250"), QStringLiteral("--bandwidth"),
+         QStringLiteral("100"), QStringLiteral("--socket"), QStringLiteral("api.socket")});
     EXPECT_FALSE(options.sample);
     EXPECT_EQ(options.remote, QStringLiteral("/srv/remote"));
     EXPECT_EQ(options.stateDir, QStringLiteral("/home/u/.My Files.synchost"));
     EXPECT_EQ(options.latency.count(), 250);
     EXPECT_EQ(options.bytesPerSecond, 100 * 1024);
+    EXPECT_EQ(options.socketPath, QDir::current().filePath(QStringLiteral("api.socket")))
+        << "where both we and the daemon find it";
 }
 
 TEST(SynchostCommandLine, RefusesWhatItCannotMeanAndExplainsItself)

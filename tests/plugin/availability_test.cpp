@@ -26,12 +26,6 @@ void hideDirectory(const char* directory)
         ::_exit(77);
 }
 
-[[noreturn]] void exitWithAvailability()
-{
-    TessarnPluginFactory factory;
-    ::_exit(factory.checkAvailability() ? 0 : 1);
-}
-
 class Availability : public ::testing::Test {
 protected:
     void SetUp() override
@@ -47,8 +41,18 @@ protected:
         ASSERT_TRUE(fusermount.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
     }
 
+    // The death tests' child runs the fixture too, and _exit() skips its destructor: the
+    // child removes its own folders.
+    [[noreturn]] void exitWithAvailability()
+    {
+        const bool available = TessarnPluginFactory().checkAvailability();
+        withFusermount.remove();
+        empty.remove();
+        ::_exit(available ? 0 : 1);
+    }
+
     // /usr/bin hidden, and dir the only directory on the search path.
-    static void expectWithOnlyThisSearchPath(const QTemporaryDir& dir, int exitCode, const char* output)
+    void expectWithOnlyThisSearchPath(const QTemporaryDir& dir, int exitCode, const char* output)
     {
         const QByteArray path = dir.path().toUtf8();
         EXPECT_EXIT(
