@@ -54,20 +54,17 @@ std::string requestedFile(const fs::path& recordPath)
     return (mountPoint / recordPath).native();
 }
 
-// Every way the wait ends removes the request's entry.
 int waitForHydration(const std::string& path, std::int32_t id)
 {
-    auto& jobs = jobTable();
+    const auto& jobs = jobTable();
     for (const auto delay : hydrationCheckDelays()) {
         if (!sleepUnlessStopping(delay)) {
-            jobs.remove(id);
             logOperation(path, operation, -1, "Daemon stopping, giving up job %d", id);
             return -ENOENT;
         }
         const auto status = jobs.get(id);
         if (!status) {
             logOperation(path, operation, 1, "Job queue does not have job %d", id);
-            jobs.remove(id);
             logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
             return -ENOENT;
         }
@@ -75,12 +72,10 @@ int waitForHydration(const std::string& path, std::int32_t id)
         switch (*status) {
         case JobStatus::Succeeded:
             logOperation(path, operation, 1, "Sucessfully finished job %d", id);
-            jobs.remove(id);
             logOperation(path, operation, 0, "-- open finished");
             return 0;
         case JobStatus::Failed:
             logOperation(path, operation, 0, "Failed job %d", id);
-            jobs.remove(id);
             logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
             return -ENOENT;
         case JobStatus::Queued:
@@ -88,7 +83,6 @@ int waitForHydration(const std::string& path, std::int32_t id)
             break;
         }
     }
-    jobs.remove(id);
     logOperation(path, operation, 20, "TIMEOUT - no answer from client");
     return -ENOENT;
 }
@@ -106,7 +100,10 @@ int requestHydration(const std::string& path, const Tessarn::PlaceHolderAttribut
                                                      record.fileId, ++lastRequestId, requester});
     logOperation(path, operation, 0, "Requesting hydration %s: %d", path.c_str(), request->id);
     socketThread().post(request);
-    return waitForHydration(path, request->id);
+    // However the wait ends, nobody asks for this request's entry again.
+    const int result = waitForHydration(path, request->id);
+    jobTable().remove(request->id);
+    return result;
 }
 
 // 0 when the file may be opened as it is, else the open's failure.
