@@ -30,6 +30,24 @@ constexpr auto operation = "open";
 std::atomic<std::int32_t> lastRequestId{12};
 std::atomic<unsigned> waitingOpens{0};
 
+// The caller's executable, read from /proc only when something uses it, and then only once:
+// most opens need no name, and reading it costs more than the open itself.
+class Requester {
+public:
+    explicit Requester(pid_t pid) : m_pid(pid) {}
+
+    const std::string& name()
+    {
+        if (!m_name)
+            m_name = processName(m_pid);
+        return *m_name;
+    }
+
+private:
+    pid_t m_pid;
+    std::optional<std::string> m_name;
+};
+
 int openUnderneath(const std::string& path, fuse_file_info* fi)
 {
     const int fd = resultOf(::open(path.c_str(), fi->flags));
@@ -107,7 +125,7 @@ int requestHydration(const std::string& path, const Tessarn::PlaceHolderAttribut
 }
 
 // 0 when the file may be opened as it is, else the open's failure.
-int hydrateIfNeeded(const std::string& path, const std::string& requester)
+int hydrateIfNeeded(const std::string& path, Requester& requester)
 {
     std::optional<Tessarn::PlaceHolderAttributes> record;
     try {
@@ -122,12 +140,13 @@ int hydrateIfNeeded(const std::string& path, const std::string& requester)
     }
     if (!needsHydration(record->state))
         return 0;
-    if (isIgnoredApp(requester, daemonContext()->filters)) {
+    const auto& name = requester.name();
+    if (isIgnoredApp(name, daemonContext()->filters)) {
         logOperation(path, operation, 0, "blocked hydration for not permitted app %s",
-                     requester.c_str());
+                     name.c_str());
         return -EPERM;
     }
-    return requestHydration(path, *record, requester);
+    return requestHydration(path, *record, name);
 }
 
 } // namespace
@@ -136,8 +155,10 @@ int open(const char* fusePath, fuse_file_info* fi)
 {
     const auto path = rootRelativePath(fusePath);
     const auto caller = fuse_get_context()->pid;
-    const auto requester = processName(caller);
-    logOperation(path, operation, 0, "%d %s by %s", fi->flags, path.c_str(), requester.c_str());
+    Requester requester(caller);
+    if (operationLogEnabled())
+        logOperation(path, operation, 0, "%d %s by %s", fi->flags, path.c_str(),
+                     requester.name().c_str());
     // The sync client's own accesses never wait: it is the one that brings the content.
     if (isDesktopClient(jobTable(), caller)) {
         logOperation(path, operation, 0, "Desktop client tries to access, bypassing!");
