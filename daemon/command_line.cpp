@@ -93,9 +93,8 @@ std::optional<DaemonOptions> parseCommandLine(int argc, char** argv)
     std::error_code error;
     options.mountPoint = fs::canonical(argv[optind], error);
     if (error) {
-        std::ostringstream quoted;
-        quoted << std::quoted(argv[optind]);
-        printError("Cannot resolve the mount point ", quoted.str(), ": ", error.message());
+        printError("Cannot resolve the mount point ", std::quoted(argv[optind]), ": ",
+                   error.message());
         return std::nullopt;
     }
     options.fuseArguments.push_back(options.mountPoint.string());

@@ -4,7 +4,6 @@
 #include "startup.h"
 
 #include <exception>
-#include <iomanip>
 
 int main(int argc, char** argv)
 {
@@ -13,9 +12,7 @@ int main(int argc, char** argv)
         auto options = parseCommandLine(argc, argv);
         if (!options)
             return -1;
-        std::ostringstream mountPoint;
-        mountPoint << std::quoted(options->mountPoint.string());
-        printLine("tessarnfuse starting at", mountPoint.str(), ".");
+        printLine("tessarnfuse starting at", options->mountPoint, ".");
         return runDaemon(std::move(*options));
     } catch (const std::exception& e) {
         printError("tessarnfuse: ", e.what());

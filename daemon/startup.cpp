@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sys/stat.h>
@@ -23,31 +22,24 @@ namespace TessarnFuse {
 
 namespace {
 
-std::string quoted(const std::filesystem::path& path)
-{
-    std::ostringstream text;
-    text << std::quoted(path.string());
-    return text.str();
-}
-
 // The folder must be claimed by the owner this daemon serves.
 bool ownedByUs(const DaemonContext& context)
 {
-    const auto mountPoint = quoted(context.mountPoint);
     try {
         const auto registration = Tessarn::Registration::fromAttributes(context.mountPoint);
         if (!registration.error().empty()) {
-            printError("No registration info found for mount point ", mountPoint, " ",
+            printError("No registration info found for mount point ", context.mountPoint, " ",
                        registration.error());
             return false;
         }
         if (registration.owner() != context.ownerId) {
-            printError("Mount point ", mountPoint, " is not owned by ", context.ownerId);
+            printError("Mount point ", context.mountPoint, " is not owned by ", context.ownerId);
             return false;
         }
         return true;
     } catch (const nlohmann::json::exception& e) {
-        printError("Cannot decode the registration of mount point ", mountPoint, ": ", e.what());
+        printError("Cannot decode the registration of mount point ", context.mountPoint, ": ",
+                   e.what());
         return false;
     }
 }
@@ -106,8 +98,7 @@ int runDaemon(DaemonOptions options)
     context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY | O_CLOEXEC);
     if (context->rootFd < 0) {
         const int error = errno;
-        printError("Cannot open the mount point ", quoted(context->mountPoint), ": ",
-                   std::strerror(error));
+        printError("Cannot open the mount point ", context->mountPoint, ": ", std::strerror(error));
         return -1;
     }
     publishContext(context.get());
