@@ -106,7 +106,7 @@ void* init(fuse_conn_info*, fuse_config* config)
     config->use_ino = 1;
     logOperation("/path", "_init", 1, "**** INIT called");
     serveUntilStopped(fuse_get_context()->fuse);
-    startDeferredSocketThread();
+    startSocketThread();
     return nullptr;
 }
 

@@ -8,7 +8,6 @@
 #include "stop_signals.h"
 #include "worker_pool.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -44,22 +43,16 @@ bool ownedByUs(const DaemonContext& context)
     }
 }
 
-// Without -f or -d, FUSE forks into the background before it serves, and a fork keeps only the
-// calling thread: the socket worker must then be started in the process that serves. FUSE also
-// changes to "/" before that, so the path is kept absolute.
-std::optional<std::string> deferredSocketPath;
+// The socket worker starts at init, in the process that serves: without -f, FUSE forks into the
+// background before it serves, and a fork keeps only the calling thread. FUSE also changes to "/"
+// before that, so the path is kept absolute.
+std::optional<std::string> socketPathToServe;
 
 std::string absoluteSocketPath(const std::string& socketPath)
 {
     std::error_code error;
     const auto absolute = std::filesystem::absolute(socketPath, error);
     return error ? socketPath : absolute.string();
-}
-
-bool staysInForeground(const std::vector<std::string>& fuseArguments)
-{
-    return std::any_of(fuseArguments.begin(), fuseArguments.end(),
-                       [](const std::string& argument) { return argument == "-f" || argument == "-d"; });
 }
 
 int serve(std::vector<std::string>& fuseArguments)
@@ -82,10 +75,10 @@ int serve(std::vector<std::string>& fuseArguments)
 
 } // namespace
 
-void startDeferredSocketThread()
+void startSocketThread()
 {
-    if (deferredSocketPath)
-        socketThread().start(*deferredSocketPath);
+    if (socketPathToServe)
+        socketThread().start(*socketPathToServe);
 }
 
 int runDaemon(DaemonOptions options)
@@ -107,10 +100,7 @@ int runDaemon(DaemonOptions options)
     if (ownedByUs(*context)) {
         // Created files and directories get exactly the mode the kernel passes.
         ::umask(0);
-        if (staysInForeground(options.fuseArguments))
-            socketThread().start(options.socketPath);
-        else
-            deferredSocketPath = absoluteSocketPath(options.socketPath);
+        socketPathToServe = absoluteSocketPath(options.socketPath);
         printLine("tessarnfuse starting: PID:", ::getpid(), ", Socket:", options.socketPath);
         result = serve(options.fuseArguments);
         printLine("tessarnfuse closing.");

@@ -4,11 +4,11 @@
 
 namespace TessarnFuse {
 
-// Checks the folder's claim, starts the socket worker and serves the mount until it is
-// unmounted. The FUSE main entry's result, or -1 when the folder may not be served.
+// Checks the folder's claim and serves the mount until it is unmounted. The FUSE main entry's
+// result, or -1 when the folder may not be served.
 int runDaemon(DaemonOptions options);
 
-// From init: starts the socket worker if start-up left it to the process that serves.
-void startDeferredSocketThread();
+// From init: starts the socket worker in the process that serves.
+void startSocketThread();
 
 } // namespace TessarnFuse
