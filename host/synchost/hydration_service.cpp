@@ -100,7 +100,9 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
         return QStringLiteral("Unknown file id %1").arg(QString::fromUtf8(request.fileId));
     // A request that was on its way while the last download ended: the content is here,
     // and downloading it again would truncate it under the applications reading it.
-    if ((*row)->type == CSyncEnums::ItemTypeFile && !m_vfs.isDehydratedPlaceholder(*target)) {
+    // A record stuck in Hydrating, its last write failed, does not count: the download again
+    // lets the plug-in rewrite it, where answering at once would leave every open waiting on us.
+    if ((*row)->type == CSyncEnums::ItemTypeFile && recordedHydrated(*target)) {
         answer(waiter, {});
         return {};
     }
