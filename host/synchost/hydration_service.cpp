@@ -67,10 +67,10 @@ void HydrationService::request(const AnswerChannel& channel, const HydrationRequ
 void HydrationService::abandonAll(const QString& reason)
 {
     for (const auto& [waiter, request] : std::exchange(m_held, {}))
-        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, reason));
+        answer(waiter, reason);
     for (Running& running : m_running) {
         for (const Waiter& waiter : std::exchange(running.waiters, {}))
-            SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, reason));
+            answer(waiter, reason);
     }
 }
 
@@ -84,7 +84,7 @@ void HydrationService::serve(const Waiter& waiter, const HydrationRequest& reque
     const QString failure = startHydration(waiter, request);
     if (!failure.isEmpty()) {
         reportLine(QStringLiteral("refused %1: %2").arg(request.file, failure));
-        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
+        answer(waiter, failure);
     }
 }
 
@@ -100,8 +100,10 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
         return QStringLiteral("Unknown file id %1").arg(QString::fromUtf8(request.fileId));
     // A request that was on its way while the last download ended: the content is here,
     // and downloading it again would truncate it under the applications reading it.
-    if ((*row)->type == CSyncEnums::ItemTypeFile && !m_vfs.isDehydratedPlaceholder(*target)) {
-        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, {}));
+    // A record stuck in Hydrating, its last write failed, does not count: the download again
+    // lets the plug-in rewrite it, where answering at once would leave every open waiting on us.
+    if ((*row)->type == CSyncEnums::ItemTypeFile && recordedHydrated(*target)) {
+        answer(waiter, {});
         return {};
     }
     VDK::HydrationJob* job = m_vfs.hydrateFile(request.fileId, *target);
@@ -155,7 +157,12 @@ void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
         reportLine(QStringLiteral("failed %1 after %2 s: %3")
                        .arg(running.relativePath, seconds(running.clock), failure));
     for (const Waiter& waiter : running.waiters)
-        SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
+        answer(waiter, failure);
+}
+
+void HydrationService::answer(const Waiter& waiter, const QString& failure)
+{
+    SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
 }
 
 } // namespace SyncHost

@@ -50,6 +50,8 @@ private:
         QList<Waiter> waiters;
     };
 
+    // OK when failure is empty.
+    static void answer(const Waiter& waiter, const QString& failure);
     void serve(const Waiter& waiter, const HydrationRequest& request);
     // The reason the request cannot be served, or nothing once the file is on its way or here.
     QString startHydration(const Waiter& waiter, const HydrationRequest& request);

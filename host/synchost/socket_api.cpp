@@ -84,13 +84,9 @@ bool SocketApiServer::listen(const QString& socketPath, QString* failure)
 
 void SocketApiServer::close()
 {
-    const QString socketFile = m_server.fullServerName();
-    const bool listening = m_server.isListening();
     m_server.close();
     for (QLocalSocket* connection : m_buffers.keys())
         connection->abort();
-    if (listening)
-        QLocalServer::removeServer(socketFile);
 }
 
 void SocketApiServer::answer(const AnswerChannel& channel, const QByteArray& line)

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <cerrno>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <vdk/vfs.h>
@@ -36,6 +37,15 @@ bool isFuseMountPoint(const QString& folder)
     return ::statfs(path.constData(), &fileSystem) == 0 && fileSystem.f_type == fuseSuperMagic &&
            ::stat(path.constData(), &self) == 0 && ::stat(parentPath.constData(), &parent) == 0 &&
            self.st_dev != parent.st_dev;
+}
+
+// At the stop, a mount whose daemon is gone counts too: its statfs() fails with ENOTCONN,
+// and it is exactly the leftover the stop must report.
+bool stillMounted(const QString& folder)
+{
+    struct statfs fileSystem {};
+    return isFuseMountPoint(folder) ||
+           (::statfs(QFile::encodeName(folder).constData(), &fileSystem) != 0 && errno == ENOTCONN);
 }
 
 QString mebibytes(qint64 bytes)
@@ -197,7 +207,8 @@ void Host::shutdown(int exitCode)
     if (m_vfs)
         m_vfs->stop();
     m_server.close();
-    if (isFuseMountPoint(m_options.folder)) {
+    // Without a Vfs this host mounted nothing: a mount there is another host's.
+    if (m_vfs && stillMounted(m_options.folder)) {
         reportError(QStringLiteral("synchost: %1 is still mounted").arg(m_options.folder));
         exitCode = 1;
     } else if (m_vfs) {

@@ -57,6 +57,8 @@ TEST_F(HostLifecycle, ASecondHostOverTheSameFolderIsRefusedAndTheFirstServesOn)
         EXPECT_NE(second.err.find("Another synchost (process " + std::to_string(hosted.hostPid())),
                   std::string::npos)
             << second.err;
+        EXPECT_EQ(second.err.find("still mounted"), std::string::npos)
+            << "the first host's mount is no leftover of the second: " << second.err;
         EXPECT_TRUE(isMounted(hosted.folder()));
         EXPECT_FALSE(processEnded(hosted.daemonPid()));
     }

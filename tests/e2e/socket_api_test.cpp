@@ -78,6 +78,22 @@ TEST_F(SocketApi, AnswersLinesThatComeInPiecesOrTogether)
     ASSERT_TRUE(again.has_value());
     EXPECT_EQ(again->status, "OK") << "a hydrated file needs no download";
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated Docs/a.txt"), 1u) << hosted.hostOutput();
+
+    // The plug-in's last write failed and left the record in Hydrating: the daemon asks at
+    // every open, until a new download has the record rewritten.
+    auto stuck = hosted.record("Docs/a.txt");
+    stuck.state = States::Hydrating;
+    const auto data = stuck.toData();
+    const std::string attribute(Tessarn::Constants::placeholderAttribute);
+    ASSERT_EQ(::setxattr(hosted.underneath("Docs/a.txt").c_str(), attribute.c_str(), data.data(),
+                         data.size(), 0),
+              0);
+    api.send(hydrationRequest(105, fileInMount("Docs/a.txt"), fileId));
+    const auto repaired = readAnswer(api);
+    ASSERT_TRUE(repaired.has_value()) << hosted.hostOutput() << hosted.diagnostics();
+    EXPECT_EQ(repaired->status, "OK") << repaired->error;
+    EXPECT_EQ(hosted.record("Docs/a.txt").state, States::Hydrated);
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated Docs/a.txt"), 2u) << hosted.hostOutput();
 }
 
 TEST_F(SocketApi, ARequestForARunningDownloadIsAnsweredWhenItEnds)
