@@ -28,9 +28,7 @@ PlaceholderRecord recordForUpdate(const SyncFileItem& item, const QString& fileP
         if (auto record = placeHolderAttributes(otherPath); record.isOk())
             return record;
     }
-    if (auto record = placeHolderAttributes(filePath); record.isOk())
-        return record;
-    return recordFromItem(FileSystem::toFilesystemPath(filePath), item);
+    return storedOrNewRecord(filePath, item);
 }
 
 void applyItemType(PlaceholderRecord& record, CSyncEnums::ItemType type)
