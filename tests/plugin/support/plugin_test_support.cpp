@@ -79,23 +79,6 @@ void LogCapture::clear()
     captured.clear();
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name, const QByteArray& value)
-    : name(name), wasSet(qEnvironmentVariableIsSet(name)), oldValue(qgetenv(name))
-{
-    if (value.isNull())
-        qunsetenv(name);
-    else
-        qputenv(name, value);
-}
-
-ScopedEnvironment::~ScopedEnvironment()
-{
-    if (wasSet)
-        qputenv(name.constData(), oldValue);
-    else
-        qunsetenv(name.constData());
-}
-
 ConfigDirectories::ConfigDirectories()
     : home("XDG_CONFIG_HOME", root.filePath(QStringLiteral("user")).toUtf8()),
       dirs("XDG_CONFIG_DIRS", root.filePath(QStringLiteral("system")).toUtf8()),
