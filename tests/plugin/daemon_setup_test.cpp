@@ -40,6 +40,7 @@ TEST(DaemonSetup, ArgumentListOrderAndTheOperationLogSwitch)
     for (const auto& [value, expected] : {std::pair<QByteArray, bool>{"1", true},
                                           {"2", false},
                                           {"yes", false},
+                                          {"on", false},
                                           {"", false},
                                           {QByteArray(), false}}) {
         ScopedEnvironment variable("HALVORINE_TESSARN_LOG_FUSE", value);

@@ -15,12 +15,7 @@ namespace {
 
 QStringList commandLineOf(qint64 pid)
 {
-    QByteArray raw = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    raw.chop(1);
-    QStringList arguments;
-    for (const QByteArray& argument : raw.split('\0'))
-        arguments.append(QString::fromUtf8(argument));
-    return arguments;
+    return nulTerminated(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)));
 }
 
 // The real daemon over a temporary folder; whatever a test leaves running or mounted is

@@ -222,6 +222,15 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QStringList nulTerminated(QByteArray list)
+{
+    list.chop(1);
+    QStringList strings;
+    for (const QByteArray& string : list.split('\0'))
+        strings.append(QString::fromUtf8(string));
+    return strings;
+}
+
 bool setRawXattr(const QString& path, const char* name, const QByteArray& value)
 {
     return ::lsetxattr(QFile::encodeName(path).constData(), name, value.constData(),

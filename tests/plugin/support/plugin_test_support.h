@@ -137,6 +137,8 @@ protected:
 
 bool writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
+// The strings of a list in which each ends with a NUL, as in /proc/PID/cmdline.
+QStringList nulTerminated(QByteArray list);
 bool setRawXattr(const QString& path, const char* name, const QByteArray& value);
 std::time_t modificationTime(const QString& path);
 
