@@ -51,7 +51,6 @@ TEST(DaemonSetup, ArgumentListOrderAndTheOperationLogSwitch)
 TEST(DaemonSetup, TheDaemonBesideTheClientIsPreferred)
 {
     const QString daemon = TestSupport::builtDaemon();
-    if (daemon.isEmpty())
-        GTEST_SKIP() << "the daemon is not built beside the tests (build/bin/tessarn)";
+    ASSERT_FALSE(daemon.isEmpty()) << "no daemon beside the tests (build/bin/tessarn)";
     EXPECT_EQ(daemonExecutablePath().toString(), daemon);
 }

@@ -24,8 +24,7 @@ class DaemonStartStop : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (builtDaemon().isEmpty())
-            GTEST_SKIP() << "the daemon is not built beside the tests (build/bin/tessarn)";
+        ASSERT_FALSE(builtDaemon().isEmpty()) << "no daemon beside the tests (build/bin/tessarn)";
         configFile = config.writeConfig(config.systemDir());
     }
 
