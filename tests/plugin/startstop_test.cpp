@@ -30,22 +30,19 @@ protected:
 
     void TearDown() override
     {
-        if (vfs) {
-            vfs->stop();
-            delete vfs;
-        }
+        vfs.stop();
         EXPECT_TRUE(unmount(sync.path()));
     }
 
-    QProcess* daemon() const { return vfs->findChild<QProcess*>(); }
+    QProcess* daemon() const { return vfs.findChild<QProcess*>(); }
 
     // Starts the mode and waits for started() and the mount, each bounded.
     void startAndWaitForMount()
     {
-        QSignalSpy started(vfs, &Vfs::started);
+        QSignalSpy started(&vfs, &Vfs::started);
         QElapsedTimer clock;
         clock.start();
-        vfs->start(sync.params());
+        vfs.start(sync.params());
         ASSERT_TRUE(started.wait(10000)) << log.all().toStdString();
         startedAfterMs = clock.elapsed();
         ASSERT_TRUE(QTest::qWaitFor([&] { return isMounted(sync.path()); }, 10000))
@@ -56,7 +53,7 @@ protected:
     QString configFile;
     SyncFolder sync;
     LogCapture log;
-    VDK::Tessarn* vfs = new VDK::Tessarn;
+    VDK::Tessarn vfs;
     qint64 startedAfterMs = 0;
 };
 
@@ -74,7 +71,7 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
     EXPECT_TRUE(log.contains(QtInfoMsg, QStringLiteral("] started")));
     EXPECT_TRUE(log.contains(QStringLiteral(" %1] ").arg(sync.path())));
 
-    vfs->stop();
+    vfs.stop();
     EXPECT_FALSE(isMounted(sync.path()));
     QTest::qWait(100);
     EXPECT_EQ(daemon(), nullptr) << "the process object is deleted after stop()";
@@ -82,16 +79,16 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
 
     const auto folder = QFile::encodeName(sync.path()).toStdString();
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).owner(), owner.toStdString());
-    vfs->unregisterFolder();
+    vfs.unregisterFolder();
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).error(), "No registration info found");
 }
 
 TEST_F(DaemonStartStop, ADaemonStoppedWithinItsFirstSecondIsNeverReportedStarted)
 {
-    QSignalSpy started(vfs, &Vfs::started);
-    vfs->start(sync.params());
+    QSignalSpy started(&vfs, &Vfs::started);
+    vfs.start(sync.params());
     ASSERT_TRUE(QTest::qWaitFor([&] { return daemon() && daemon()->processId() > 0; }, 5000));
-    vfs->stop();
+    vfs.stop();
     EXPECT_FALSE(started.wait(1500));
 }
 
