@@ -8,6 +8,7 @@
 #include <bundled_configuration.h>
 #include <gtest/gtest.h>
 #include <host_options.h>
+#include <scoped_environment.h>
 #include <unistd.h>
 
 using namespace SyncHost;
@@ -102,8 +103,9 @@ TEST(SynchostAccount, TheSameUuidOnEveryRunOverOneStateFolder)
 TEST(SynchostConfiguration, TheBundledConfigurationServesWhenTheMachineHasNone)
 {
     QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CONFIG_DIRS", "/nonexistent");
+    const TestSupport::ScopedEnvironment userConfig("XDG_CONFIG_HOME",
+                                                    QFile::encodeName(home.path()));
+    const TestSupport::ScopedEnvironment systemConfig("XDG_CONFIG_DIRS", "/nonexistent");
     const QString name = QStringLiteral("tessarn/config.json");
     ASSERT_TRUE(QStandardPaths::locate(QStandardPaths::ConfigLocation, name).isEmpty());
 
@@ -120,6 +122,4 @@ TEST(SynchostConfiguration, TheBundledConfigurationServesWhenTheMachineHasNone)
     const QByteArray before = qgetenv("XDG_CONFIG_DIRS");
     useBundledConfiguration();
     EXPECT_EQ(qgetenv("XDG_CONFIG_DIRS"), before) << "the user's own configuration wins";
-    qunsetenv("XDG_CONFIG_HOME");
-    qunsetenv("XDG_CONFIG_DIRS");
 }

@@ -19,6 +19,8 @@ bool privateMountsAvailable()
     return TestSupport::run(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}) == 0;
 }
 
+constexpr const char* noPrivateMounts = "no private mount namespaces here (unshare -m fails)";
+
 void hideDirectory(const char* directory)
 {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -31,8 +33,6 @@ protected:
     void SetUp() override
     {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
-        if (!privateMountsAvailable())
-            GTEST_SKIP() << "no private mount namespaces here (unshare -m fails)";
         // Only looked for, never run: any executable file will do, and a link to
         // /usr/bin would dangle once /usr/bin is hidden.
         QFile fusermount(withFusermount.filePath(QStringLiteral("fusermount3")));
@@ -79,6 +79,8 @@ TEST_F(Availability, FuseAndFusermount3OnThisMachine)
 
 TEST_F(Availability, NoDevFuseMeansNoModeWhateverElseIsInstalled)
 {
+    if (!privateMountsAvailable())
+        GTEST_SKIP() << noPrivateMounts;
     EXPECT_EXIT(
         {
             hideDirectory("/dev");
@@ -89,6 +91,8 @@ TEST_F(Availability, NoDevFuseMeansNoModeWhateverElseIsInstalled)
 
 TEST_F(Availability, Fusermount3IsLookedForOnTheSearchPath)
 {
+    if (!privateMountsAvailable())
+        GTEST_SKIP() << noPrivateMounts;
     expectWithOnlyThisSearchPath(withFusermount, 0, "");
     expectWithOnlyThisSearchPath(empty, 1, "fusermount3 is not installed on the system");
 }

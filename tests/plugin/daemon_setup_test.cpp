@@ -40,6 +40,7 @@ TEST(DaemonSetup, ArgumentListOrderAndTheOperationLogSwitch)
     for (const auto& [value, expected] : {std::pair<QByteArray, bool>{"1", true},
                                           {"2", false},
                                           {"yes", false},
+                                          {"on", false},
                                           {"", false},
                                           {QByteArray(), false}}) {
         ScopedEnvironment variable("HALVORINE_TESSARN_LOG_FUSE", value);
@@ -50,7 +51,6 @@ TEST(DaemonSetup, ArgumentListOrderAndTheOperationLogSwitch)
 TEST(DaemonSetup, TheDaemonBesideTheClientIsPreferred)
 {
     const QString daemon = TestSupport::builtDaemon();
-    if (daemon.isEmpty())
-        GTEST_SKIP() << "the daemon is not built beside the tests (build/bin/tessarn)";
+    ASSERT_FALSE(daemon.isEmpty()) << "no daemon beside the tests (build/bin/tessarn)";
     EXPECT_EQ(daemonExecutablePath().toString(), daemon);
 }

@@ -25,13 +25,7 @@ protected:
         vfs.start(sync.params());
         if (!QTest::qWaitFor([&] { return QFile::exists(argumentsFile); }, 10000))
             return {QStringLiteral("<the script never ran>")};
-        QTest::qWait(50); // the script writes the file in one go, right after creating it
-        QByteArray raw = readFile(argumentsFile);
-        raw.chop(1);
-        QStringList arguments;
-        for (const QByteArray& argument : raw.split('\0'))
-            arguments.append(QString::fromUtf8(argument));
-        return arguments;
+        return nulTerminated(readFile(argumentsFile));
     }
 
     QStringList expectedArguments() const
@@ -53,12 +47,8 @@ protected:
 
 TEST_F(FakeDaemon, EightArgumentsWithoutTheOperationLog)
 {
-    for (const QByteArray& value : {QByteArray(), QByteArray("2"), QByteArray("on")}) {
-        ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", value);
-        QFile::remove(argumentsFile);
-        EXPECT_EQ(startAndReadArguments(), expectedArguments()) << "value " << value.toStdString();
-        vfs.stop();
-    }
+    ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", QByteArray());
+    EXPECT_EQ(startAndReadArguments(), expectedArguments());
 }
 
 TEST_F(FakeDaemon, NineArgumentsWithTheOperationLog)

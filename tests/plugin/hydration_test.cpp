@@ -52,6 +52,7 @@ TEST_F(Hydration, AJobBringsTheContentThenTheJournalAndRecordFollow)
     runToEnd(job);
     EXPECT_EQ(readFile(target()), content);
     const PlaceholderRecord stored = record(remote.file);
+    ASSERT_TRUE(stored.isOk());
     EXPECT_EQ(stored.state, States::Hydrated);
     EXPECT_EQ(stored.size, 0u);
     EXPECT_EQ(stored.fileId, remote.fileId.toStdString());
@@ -75,6 +76,7 @@ TEST_F(Hydration, ASecondRequestWaitsUntilTheFirstJobHasEnded)
     EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Ignoring hydration request for running hydration for fileId")));
 
     runToEnd(first);
+    ASSERT_TRUE(record(remote.file).isOk());
     EXPECT_EQ(record(remote.file).state, States::Hydrated);
     HydrationJob* again = vfs.hydrateFile(remote.fileId, target());
     ASSERT_NE(again, nullptr) << "accepted once the first job has ended";

@@ -17,8 +17,7 @@ protected:
 
     void SetUp() override
     {
-        if (builtDaemon().isEmpty())
-            GTEST_SKIP() << "the daemon is not built beside the tests (build/bin/tessarn)";
+        ASSERT_FALSE(builtDaemon().isEmpty()) << "no daemon beside the tests (build/bin/tessarn)";
         config.writeConfig(config.systemDir());
         QSignalSpy started(&vfs, &Vfs::started);
         vfs.start(sync.params());

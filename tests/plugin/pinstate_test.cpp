@@ -42,6 +42,7 @@ TEST_F(PinStatesTest, EachPinStateIsStoredAndReadBack)
         EXPECT_EQ(record(QStringLiteral("dir/file")).state, States::Dehydrated) << "only the pin state changes";
     }
     ASSERT_TRUE(vfs.setPinState(QStringLiteral("dir/file"), PinState::Inherited));
+    ASSERT_TRUE(record(QStringLiteral("dir/file")).isOk());
     EXPECT_EQ(record(QStringLiteral("dir/file")).pinState, PinStates::Inherited);
     EXPECT_EQ(vfs.pinState(QStringLiteral("dir/file")), PinState::OnlineOnly) << "the folder's Hydrated pin state";
 }
@@ -100,6 +101,7 @@ TEST_F(PinStatesTest, AnExcludedStatusIsStoredAsTheExcludedPinState)
 {
     writeRecord(QStringLiteral("f"), States::Hydrated, PinStates::Inherited);
     vfs.fileStatusChanged(sync.filePath(QStringLiteral("f")), SyncFileStatus(SyncFileStatus::StatusWarning));
+    ASSERT_TRUE(record(QStringLiteral("f")).isOk());
     EXPECT_EQ(record(QStringLiteral("f")).pinState, PinStates::Inherited);
     QMetaObject::invokeMethod(&vfs, "fileStatusChanged", Q_ARG(QString, sync.filePath(QStringLiteral("f"))),
                               Q_ARG(VDK::SyncFileStatus, SyncFileStatus(SyncFileStatus::StatusExcluded)));

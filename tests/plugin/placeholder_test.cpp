@@ -111,6 +111,7 @@ TEST_F(Placeholders, UpdateMetadataFollowsTheItemType)
         ASSERT_TRUE(updated) << updated.error().toStdString();
         EXPECT_EQ(int(*updated), 1);
         const PlaceholderRecord stored = record(name);
+        ASSERT_TRUE(stored.isOk()) << "type " << int(row.type);
         EXPECT_EQ(stored.state, row.state) << "type " << int(row.type);
         EXPECT_EQ(stored.size, row.size) << "type " << int(row.type);
         EXPECT_EQ(stored.pinState, PinStates::Hydrated) << "the pin state is kept";
@@ -144,8 +145,10 @@ TEST_F(Placeholders, UpdateMetadataPicksTheRecordToRewrite)
     const QString fresh = sync.filePath(QStringLiteral("fresh"));
     ASSERT_TRUE(writeFile(fresh, "content"));
     ASSERT_TRUE(vfs.updateMetadata(item(QStringLiteral("fresh"), CSyncEnums::ItemTypeFile), fresh, QString()));
-    EXPECT_EQ(record(QStringLiteral("fresh")).state, States::Hydrated);
-    EXPECT_EQ(record(QStringLiteral("fresh")).size, 0u);
+    const PlaceholderRecord made = record(QStringLiteral("fresh"));
+    ASSERT_TRUE(made.isOk()) << "a file without a record gets one";
+    EXPECT_EQ(made.state, States::Hydrated);
+    EXPECT_EQ(made.size, 0u);
 
     writeRecord(QStringLiteral("old name"), States::Dehydrated, PinStates::Excluded);
     const QString renamed = sync.filePath(QStringLiteral("new name"));

@@ -15,12 +15,7 @@ namespace {
 
 QStringList commandLineOf(qint64 pid)
 {
-    QByteArray raw = readFile(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    raw.chop(1);
-    QStringList arguments;
-    for (const QByteArray& argument : raw.split('\0'))
-        arguments.append(QString::fromUtf8(argument));
-    return arguments;
+    return nulTerminated(readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)));
 }
 
 // The real daemon over a temporary folder; whatever a test leaves running or mounted is
@@ -29,29 +24,25 @@ class DaemonStartStop : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (builtDaemon().isEmpty())
-            GTEST_SKIP() << "the daemon is not built beside the tests (build/bin/tessarn)";
+        ASSERT_FALSE(builtDaemon().isEmpty()) << "no daemon beside the tests (build/bin/tessarn)";
         configFile = config.writeConfig(config.systemDir());
     }
 
     void TearDown() override
     {
-        if (vfs) {
-            vfs->stop();
-            delete vfs;
-        }
+        vfs.stop();
         EXPECT_TRUE(unmount(sync.path()));
     }
 
-    QProcess* daemon() const { return vfs->findChild<QProcess*>(); }
+    QProcess* daemon() const { return vfs.findChild<QProcess*>(); }
 
     // Starts the mode and waits for started() and the mount, each bounded.
     void startAndWaitForMount()
     {
-        QSignalSpy started(vfs, &Vfs::started);
+        QSignalSpy started(&vfs, &Vfs::started);
         QElapsedTimer clock;
         clock.start();
-        vfs->start(sync.params());
+        vfs.start(sync.params());
         ASSERT_TRUE(started.wait(10000)) << log.all().toStdString();
         startedAfterMs = clock.elapsed();
         ASSERT_TRUE(QTest::qWaitFor([&] { return isMounted(sync.path()); }, 10000))
@@ -62,7 +53,7 @@ protected:
     QString configFile;
     SyncFolder sync;
     LogCapture log;
-    VDK::Tessarn* vfs = new VDK::Tessarn;
+    VDK::Tessarn vfs;
     qint64 startedAfterMs = 0;
 };
 
@@ -80,7 +71,7 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
     EXPECT_TRUE(log.contains(QtInfoMsg, QStringLiteral("] started")));
     EXPECT_TRUE(log.contains(QStringLiteral(" %1] ").arg(sync.path())));
 
-    vfs->stop();
+    vfs.stop();
     EXPECT_FALSE(isMounted(sync.path()));
     QTest::qWait(100);
     EXPECT_EQ(daemon(), nullptr) << "the process object is deleted after stop()";
@@ -88,16 +79,16 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
 
     const auto folder = QFile::encodeName(sync.path()).toStdString();
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).owner(), owner.toStdString());
-    vfs->unregisterFolder();
+    vfs.unregisterFolder();
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).error(), "No registration info found");
 }
 
 TEST_F(DaemonStartStop, ADaemonStoppedWithinItsFirstSecondIsNeverReportedStarted)
 {
-    QSignalSpy started(vfs, &Vfs::started);
-    vfs->start(sync.params());
+    QSignalSpy started(&vfs, &Vfs::started);
+    vfs.start(sync.params());
     ASSERT_TRUE(QTest::qWaitFor([&] { return daemon() && daemon()->processId() > 0; }, 5000));
-    vfs->stop();
+    vfs.stop();
     EXPECT_FALSE(started.wait(1500));
 }
 

@@ -6,6 +6,8 @@
 
 #include <QString>
 #include <exception>
+#include <type_traits>
+#include <utility>
 
 namespace VDK {
 
@@ -27,10 +29,15 @@ auto guarded(const char* operation, Body&& body, OnFailure&& onFailure) noexcept
     return onFailure(reason);
 }
 
-// For operations without a result: the warning is all there is to do.
-template <typename Body> void guarded(const char* operation, Body&& body) noexcept
+// For operations whose result carries the reason of a failure, or that have no result:
+// then the warning is all there is to do.
+template <typename Body> auto guarded(const char* operation, Body&& body) noexcept
 {
-    guarded(operation, std::forward<Body>(body), [](const QString&) {});
+    using Outcome = decltype(body());
+    return guarded(operation, std::forward<Body>(body), [](const QString& reason) {
+        if constexpr (!std::is_void_v<Outcome>)
+            return Outcome(reason);
+    });
 }
 
 } // namespace VDK

@@ -13,15 +13,6 @@ namespace {
 
 using States = ::Tessarn::Constants::States;
 
-// The record to mark hydrated: the file's own, or a new one if it vanished meanwhile.
-PlaceholderRecord recordAfterHydration(const QString& targetFileName, const SyncFileItem& item)
-{
-    PlaceholderRecord record = placeHolderAttributes(targetFileName);
-    if (record.isOk())
-        return record;
-    return recordFromItem(FileSystem::toFilesystemPath(targetFileName), item);
-}
-
 Result<void, QString> writeJournal(SyncJournalDb* journal, const SyncFileItem& item)
 {
     if (!journal)
@@ -93,8 +84,8 @@ void Tessarn::completeHydration(const HydrationJob& job)
         return;
     }
     qCInfo(lcTessarn) << "Hydration succeeded" << path.toString();
-    PlaceholderRecord record = recordAfterHydration(job.targetFileName(), *item);
-    if (!record.isOk() || !record.validate())
+    PlaceholderRecord record = storedOrNewRecord(job.targetFileName(), *item);
+    if (!record.validate())
         return;
     record.size = 0;
     record.state = States::Hydrated;

@@ -13,11 +13,6 @@ namespace {
 using States = ::Tessarn::Constants::States;
 using PinStates = ::Tessarn::Constants::PinStates;
 
-Result<void, QString> failureText(const QString& reason)
-{
-    return reason;
-}
-
 // The record an update rewrites: the one of the file the item replaces, else the file's
 // own, else a new one. A stored record that cannot be decoded counts as none (with a
 // warning), so the update rebuilds it from what the client knows of the file.
@@ -28,9 +23,7 @@ PlaceholderRecord recordForUpdate(const SyncFileItem& item, const QString& fileP
         if (auto record = placeHolderAttributes(otherPath); record.isOk())
             return record;
     }
-    if (auto record = placeHolderAttributes(filePath); record.isOk())
-        return record;
-    return recordFromItem(FileSystem::toFilesystemPath(filePath), item);
+    return storedOrNewRecord(filePath, item);
 }
 
 void applyItemType(PlaceholderRecord& record, CSyncEnums::ItemType type)
@@ -98,22 +91,17 @@ Result<void, QString> Tessarn::createPlaceholder(const SyncFileItem& item)
                 return file.errorString();
             file.close();
             return writePlaceHolderAttributesWithModTime(recordFromItem(path, item), item.modtime);
-        },
-        failureText);
+        });
 }
 
+// Each creation is guarded itself, so there is nothing left here that could throw.
 Result<void, QString> Tessarn::createPlaceholders(const QList<SyncFileItemPtr>& items)
 {
-    return guarded(
-        "createPlaceholders",
-        [&]() -> Result<void, QString> {
-            for (const SyncFileItemPtr& item : items) {
-                if (auto created = createPlaceholder(*item); !created)
-                    return created;
-            }
-            return {};
-        },
-        failureText);
+    for (const SyncFileItemPtr& item : items) {
+        if (auto created = createPlaceholder(*item); !created)
+            return created;
+    }
+    return {};
 }
 
 Result<void, QString> Tessarn::dehydratePlaceholder(const SyncFileItem& item)
@@ -127,8 +115,7 @@ Result<void, QString> Tessarn::dehydratePlaceholder(const SyncFileItem& item)
             if (path.exists())
                 FileSystem::remove(path, nullptr);
             return createPlaceholder(item);
-        },
-        failureText);
+        });
 }
 
 Result<Vfs::ConvertToPlaceholderResult, QString>
@@ -146,8 +133,7 @@ Tessarn::updateMetadata(const SyncFileItem& item, const QString& filePath, const
                 return created.error();
             }
             return ConvertToPlaceholderResult::Updated;
-        },
-        [](const QString& reason) { return UpdateResult(reason); });
+        });
 }
 
 Result<Vfs::ConvertToPlaceholderResult, QString>

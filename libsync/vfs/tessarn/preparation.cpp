@@ -165,8 +165,7 @@ Result<void, QString> TessarnPluginFactory::prepare(const QString& folderPath,
             if (result)
                 result = checkInstallation();
             return result;
-        },
-        [](const QString& reason) { return Result<void, QString>(reason); });
+        });
 }
 
 } // namespace VDK

@@ -5,7 +5,6 @@
 
 #include <vdk/filesystem.h>
 
-#include <QCoreApplication>
 #include <nlohmann/json.hpp>
 
 namespace VDK {
@@ -18,7 +17,7 @@ const QString placeholderAttributeName =
 
 } // namespace
 
-Result<PlaceholderRecord, QString> readPlaceHolderAttributes(const std::filesystem::path& path)
+PlaceholderRecord placeHolderAttributes(const std::filesystem::path& path)
 {
     const Optional<QByteArray> value = FileSystem::Xattr::getxattr(path, placeholderAttributeName);
     if (!value)
@@ -27,23 +26,10 @@ Result<PlaceholderRecord, QString> readPlaceHolderAttributes(const std::filesyst
     try {
         return PlaceholderRecord::fromData(path, {bytes.cbegin(), bytes.cend()});
     } catch (const nlohmann::json::exception& exception) {
-        const QString file = FileSystem::fromFilesystemPath(path);
-        qCWarning(lcTessarn) << "Cannot decode the Tessarn xattr of" << file << exception.what();
-        return QCoreApplication::translate("VDK::Tessarn",
-                                           "The placeholder record of %1 cannot be read: %2")
-            .arg(file, QString::fromUtf8(exception.what()));
+        qCWarning(lcTessarn) << "Cannot decode the Tessarn xattr of"
+                             << FileSystem::fromFilesystemPath(path) << exception.what();
+        return PlaceholderRecord::fromData(path, {});
     }
-}
-
-PlaceholderRecord placeHolderAttributes(const std::filesystem::path& path)
-{
-    auto read = readPlaceHolderAttributes(path);
-    if (!read) {
-        PlaceholderRecord unreadable;
-        unreadable.path = path;
-        return unreadable;
-    }
-    return *read;
 }
 
 PlaceholderRecord placeHolderAttributes(const QString& path)
@@ -55,6 +41,13 @@ PlaceholderRecord recordFromItem(const std::filesystem::path& path, const SyncFi
 {
     return PlaceholderRecord::create(path, item.etag.toStdString(), item.fileId.toStdString(),
                                      quint64(item.size));
+}
+
+PlaceholderRecord storedOrNewRecord(const QString& path, const SyncFileItem& item)
+{
+    if (PlaceholderRecord record = placeHolderAttributes(path); record.isOk())
+        return record;
+    return recordFromItem(FileSystem::toFilesystemPath(path), item);
 }
 
 Result<void, QString> writePlaceHolderAttributes(const PlaceholderRecord& record)

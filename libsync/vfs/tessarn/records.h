@@ -14,16 +14,17 @@ namespace VDK {
 // Inside namespace VDK the name Tessarn means the plug-in class, not the library.
 using PlaceholderRecord = ::Tessarn::PlaceHolderAttributes;
 
-// The file's record; a file without one gives the default record, which is not ok. The
-// error is why a stored record could not be decoded.
-Result<PlaceholderRecord, QString> readPlaceHolderAttributes(const std::filesystem::path& path);
-
-// As above, but a record that cannot be decoded counts as absent: a record that is not ok.
+// The file's record; a file without one, or with one that cannot be decoded (a warning
+// says which), gives the default record, which is not ok.
 PlaceholderRecord placeHolderAttributes(const std::filesystem::path& path);
 PlaceholderRecord placeHolderAttributes(const QString& path);
 
 // A new placeholder record for the client's item, for the file at path.
 PlaceholderRecord recordFromItem(const std::filesystem::path& path, const SyncFileItem& item);
+
+// The file's own record, else a new one for the item: a file that vanished, or whose record
+// cannot be decoded, gets one rebuilt from what the client knows of it.
+PlaceholderRecord storedOrNewRecord(const QString& path, const SyncFileItem& item);
 
 // Stores the record in the file it names.
 Result<void, QString> writePlaceHolderAttributes(const PlaceholderRecord& record);

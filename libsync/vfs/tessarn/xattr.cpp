@@ -1,5 +1,6 @@
 #include "xattr.h"
 
+#include <tessarn.h>
 #include <vdk/filesystem.h>
 
 #include <cerrno>
@@ -24,37 +25,31 @@ bool supportsxattr(const std::filesystem::path& path)
 
 Optional<QByteArray> getxattr(const std::filesystem::path& path, const QString& name)
 {
-    // No size query first: the value may change between two calls, so grow until one
-    // read fits.
-    constexpr qsizetype growth = 255;
     const QByteArray nameBytes = name.toUtf8();
-    QByteArray buffer;
-    ssize_t length = 0;
-    do {
-        buffer.resize(buffer.size() + growth);
-        length = ::lgetxattr(path.c_str(), nameBytes.constData(), buffer.data(), buffer.size());
-    } while (length < 0 && errno == ERANGE);
-    if (length <= 0)
+    const auto value =
+        ::Xattr::CPP::getxattr(path, {nameBytes.constData(), std::size_t(nameBytes.size())});
+    if (!value || value->empty())
         return {};
-    buffer.truncate(length);
-    return buffer;
+    return QByteArray::fromStdString(*value);
 }
 
 Result<void, QString> setxattr(const std::filesystem::path& path, const QString& name,
                                const QByteArray& value)
 {
-    if (::lsetxattr(path.c_str(), name.toUtf8().constData(), value.constData(), value.size(), 0) == 0)
+    const int rc = ::Xattr::setxattr(path, name.toUtf8().constData(), value.constData(),
+                                     static_cast<unsigned long>(value.size()), 0);
+    if (rc == 0)
         return {};
-    return errnoText(errno);
+    return errnoText(-rc);
 }
 
 Result<void, QString> removexattr(const std::filesystem::path& path, const QString& name)
 {
-    if (::lremovexattr(path.c_str(), name.toUtf8().constData()) == 0)
+    const int rc = ::Xattr::removexattr(path, name.toUtf8().constData());
+    if (rc == 0)
         return {};
-    const int error = errno;
-    if (error != ENODATA)
-        return errnoText(error);
+    if (rc != -ENODATA)
+        return errnoText(-rc);
     qCWarning(lcFileSystem) << "Failed to remove tag" << name << "from"
                             << fromFilesystemPath(path) << "tag doesn't exist";
     return {};

@@ -79,23 +79,6 @@ void LogCapture::clear()
     captured.clear();
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name, const QByteArray& value)
-    : name(name), wasSet(qEnvironmentVariableIsSet(name)), oldValue(qgetenv(name))
-{
-    if (value.isNull())
-        qunsetenv(name);
-    else
-        qputenv(name, value);
-}
-
-ScopedEnvironment::~ScopedEnvironment()
-{
-    if (wasSet)
-        qputenv(name.constData(), oldValue);
-    else
-        qunsetenv(name.constData());
-}
-
 ConfigDirectories::ConfigDirectories()
     : home("XDG_CONFIG_HOME", root.filePath(QStringLiteral("user")).toUtf8()),
       dirs("XDG_CONFIG_DIRS", root.filePath(QStringLiteral("system")).toUtf8()),
@@ -237,6 +220,15 @@ QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList nulTerminated(QByteArray list)
+{
+    list.chop(1);
+    QStringList strings;
+    for (const QByteArray& string : list.split('\0'))
+        strings.append(QString::fromUtf8(string));
+    return strings;
 }
 
 bool setRawXattr(const QString& path, const char* name, const QByteArray& value)

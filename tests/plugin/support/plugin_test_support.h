@@ -4,6 +4,7 @@
 #pragma once
 
 #include <records.h>
+#include <scoped_environment.h>
 #include <vfs_tessarn.h>
 
 #include <gtest/gtest.h>
@@ -41,20 +42,6 @@ private:
     mutable QMutex mutex;
     QList<Line> captured;
     QtMessageHandler previous = nullptr;
-};
-
-// Sets an environment variable for a test and restores the old value afterwards.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const QByteArray& value);
-    ~ScopedEnvironment();
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    QByteArray name;
-    bool wasSet;
-    QByteArray oldValue;
 };
 
 // User and system configuration directories of our own, empty until a test fills them.
@@ -150,6 +137,8 @@ protected:
 
 bool writeFile(const QString& path, const QByteArray& content);
 QByteArray readFile(const QString& path);
+// The strings of a list in which each ends with a NUL, as in /proc/PID/cmdline.
+QStringList nulTerminated(QByteArray list);
 bool setRawXattr(const QString& path, const char* name, const QByteArray& value);
 std::time_t modificationTime(const QString& path);
 
