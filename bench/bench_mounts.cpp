@@ -16,8 +16,7 @@ Mount::Mount(const std::vector<std::string>& command, fs::path mountPoint, const
                                                m_mountPoint.string() + ".out",
                                                m_mountPoint.string() + ".err"))
 {
-    if (!waitUntil([&] { return isMounted(m_mountPoint, type) || m_process->poll(); }, 10s) ||
-        !isMounted(m_mountPoint, type))
+    if (!waitForMount(m_mountPoint, type, *m_process))
         throw std::runtime_error("did not mount: " + command[0] + ": " +
                                  readFile(m_mountPoint.string() + ".err"));
 }
@@ -26,24 +25,17 @@ Mount::~Mount()
 {
     if (!m_process)
         return;
-    if (runProgram({"fusermount3", "-u", m_mountPoint.string()}).status != 0)
-        runProgram({"fusermount3", "-uz", m_mountPoint.string()});
+    unmountFolder(m_mountPoint);
     m_process->wait(10s);
 }
 
 Mount Mount::tessarn(const fs::path& folder, const std::string& socketPath,
                      const std::vector<std::string>& extraArguments)
 {
-    const auto registration = Tessarn::Registration::registerFilesystem(folder, benchOwner);
+    const auto registration = Tessarn::Registration::registerFilesystem(folder, testOwner);
     if (!registration)
         throw std::runtime_error(registration.error());
-    std::vector<std::string> command{TESSARN_BINARY, "-f", "-o", benchOwner, "-s", socketPath,
-                                     folder.string()};
-    if (!extraArguments.empty()) {
-        command.emplace_back("--");
-        command.insert(command.end(), extraArguments.begin(), extraArguments.end());
-    }
-    return Mount(command, folder, "fuse.tessarn");
+    return Mount(daemonCommand(folder, socketPath, {}, extraArguments), folder, "fuse.tessarn");
 }
 
 Mount Mount::bindfs(const fs::path& source, const fs::path& mountPoint)

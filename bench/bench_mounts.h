@@ -12,8 +12,6 @@
 
 namespace TessarnBench {
 
-inline constexpr auto benchOwner = "Halvorine:bench";
-
 class Mount {
 public:
     ~Mount();

@@ -9,7 +9,6 @@
 #include <atomic>
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
-#include <sys/xattr.h>
 #include <tessarn.h>
 #include <thread>
 #include <unistd.h>
@@ -27,13 +26,6 @@ constexpr std::size_t sizes[] = {4 * 1024, 1024 * 1024, 32 * 1024 * 1024};
 std::string placeholderName(std::size_t size, const char* mode, int index)
 {
     return fmt::format("{}-{}-{}", size, mode, index);
-}
-
-void setRecord(const fs::path& file, const Tessarn::PlaceHolderAttributes& record)
-{
-    const auto bytes = record.toData();
-    if (::lsetxattr(file.c_str(), "user.tessarn.data", bytes.data(), bytes.size(), 0) != 0)
-        throw std::runtime_error("cannot write the record of " + file.string());
 }
 
 // The sync client: for each request, the content through the mount (its own opens are let
@@ -63,8 +55,8 @@ private:
             const fs::path file = request.at("arguments").at("file").get<std::string>();
             const auto name = file.filename().string();
             copyBytes(m_sources / name.substr(0, name.find('-')), file);
-            setRecord(file, {"", "etag", "id", 0, States::Hydrated,
-                             Tessarn::Constants::PinStates::Inherited});
+            writeRecord(file, {"", "etag", "id", 0, States::Hydrated,
+                               Tessarn::Constants::PinStates::Inherited});
             m_socket.send(resultAnswer(std::stoi(request.at("id").get<std::string>()),
                                        R"({"status":"OK"})"));
         }
@@ -109,8 +101,9 @@ int main(int argc, char** argv)
             std::vector<fs::path> files;
             for (int i = 0; i < count; ++i) {
                 files.push_back(folder / placeholderName(size, mode, i));
-                writeFile(files.back(), "");
-                setRecord(files.back(), Tessarn::PlaceHolderAttributes::create("", "e", "id", size));
+                writeFile(files.back());
+                writeRecord(files.back(),
+                            Tessarn::PlaceHolderAttributes::create("", "e", "id", size));
             }
             const auto times = std::string_view(mode) == "sequential" ? openOneAfterAnother(files)
                                                                       : openAllAtOnce(files);

@@ -31,12 +31,13 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "${TESSARN_JOBS:-2}" --target synchost tessarn_stat
 bin=$PWD/build/bin
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tessarn-demo.XXXXXX")
+# Canonical, as the kernel reports the mount point.
+work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/tessarn-demo.XXXXXX")")
 folder=$work/sync
 host=''
 daemon=''
 
-mounted() { grep -q " fuse.tessarn " /proc/self/mountinfo && grep -q " ${folder// /\\040} " /proc/self/mountinfo; }
+mounted() { findmnt -rn -t fuse.tessarn -M "$folder" >/dev/null; }
 running() { [ -n "$1" ] && kill -0 "$1" 2>/dev/null; }
 
 # Bounded at every step: the host gets the time the plug-in gives the daemon to end.

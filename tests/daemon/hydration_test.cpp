@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sys/xattr.h>
 #include <tessarn.h>
 #include <thread>
 #include <unistd.h>
@@ -18,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string versionLine =
-    R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})";
 const std::string ok = R"({"status":"OK"})";
 
 struct Request {
@@ -34,6 +31,12 @@ struct AppResult {
     std::string out;
 };
 
+// An application started on a file, and where its output goes.
+struct App {
+    std::unique_ptr<ChildProcess> process;
+    fs::path out;
+};
+
 class HydrationTest : public testing::Test {
 protected:
     // Mounts with this test as the connected sync client.
@@ -43,7 +46,7 @@ protected:
         client.emplace(socketPath);
         mount.emplace(options);
         ASSERT_TRUE(client->accept());
-        ASSERT_EQ(client->readLine(), versionLine);
+        ASSERT_EQ(client->readLine(), versionRequest);
         client->answerVersion();
         const auto known = "Got PID of the Desktop Client: " + std::to_string(::getpid());
         ASSERT_TRUE(waitUntil([&] { return mount->daemonOutput().find(known) != std::string::npos; }));
@@ -52,26 +55,19 @@ protected:
     void makePlaceholder(const std::string& name, unsigned long size,
                          States state = States::Dehydrated, const std::string& fileId = "fid")
     {
-        writeFile(mount->path(name), "");
+        writeFile(mount->path(name));
         auto record = Tessarn::PlaceHolderAttributes::create("", "etag", fileId, size);
         record.state = state;
-        setRecord(name, record.toData());
-    }
-
-    void setRecord(const std::string& name, const std::vector<unsigned char>& bytes)
-    {
-        ASSERT_EQ(::lsetxattr(mount->path(name).c_str(), "user.tessarn.data", bytes.data(),
-                              bytes.size(), 0),
-                  0);
+        writeRecord(mount->path(name), record);
     }
 
     // What the sync client does for a request: the content, then a hydrated record.
     void hydrate(const std::string& name, const std::string& content)
     {
         writeFile(mount->path(name), content);
-        setRecord(name, Tessarn::PlaceHolderAttributes("", "etag", "fid", 0, States::Hydrated,
-                                                       Tessarn::Constants::PinStates::Inherited)
-                            .toData());
+        writeRecord(mount->path(name),
+                    Tessarn::PlaceHolderAttributes("", "etag", "fid", 0, States::Hydrated,
+                                                   Tessarn::Constants::PinStates::Inherited));
     }
 
     std::optional<Request> nextRequest(std::chrono::milliseconds timeout = 5s)
@@ -93,26 +89,24 @@ protected:
         return request.file.substr(mount->mountPoint().string().size() + 3);
     }
 
-    std::unique_ptr<ChildProcess> openApp(const std::string& name, const std::string& text = {})
+    App openApp(const std::string& name, const std::string& text = {})
     {
         std::vector<std::string> command{TESSARN_OPEN_PROBE, mount->path(name).string()};
         if (!text.empty())
             command.push_back(text);
-        const auto out = mount->scratch() / ("app-" + std::to_string(apps++) + ".out");
-        outputs.push_back(out);
-        return std::make_unique<ChildProcess>(command, out, out.string() + ".err");
+        auto out = mount->scratch() / ("app-" + std::to_string(apps++) + ".out");
+        auto process = std::make_unique<ChildProcess>(command, out, out.string() + ".err");
+        return {std::move(process), std::move(out)};
     }
 
-    AppResult finish(ChildProcess& app, std::size_t index)
+    static AppResult finish(const App& app)
     {
-        AppResult result{app.wait(10s), ""};
-        result.out = readFile(outputs.at(index));
-        return result;
+        const auto status = app.process->wait(10s);
+        return {status, readFile(app.out)};
     }
 
     // An application waiting for the hydration of a new placeholder, and its request.
-    std::pair<std::unique_ptr<ChildProcess>, Request> waitingOpen(const std::string& name,
-                                                                  States state = States::Dehydrated)
+    std::pair<App, Request> waitingOpen(const std::string& name, States state = States::Dehydrated)
     {
         makePlaceholder(name, 5, state);
         auto app = openApp(name);
@@ -124,8 +118,7 @@ protected:
 
     AppResult runApp(const std::string& name, const std::string& text = {})
     {
-        auto app = openApp(name, text);
-        return finish(*app, outputs.size() - 1);
+        return finish(openApp(name, text));
     }
 
     TempDir socketDir;
@@ -135,7 +128,6 @@ protected:
     std::optional<FakeSyncClient> client;
     std::optional<MountedFolder> mount;
     int apps = 0;
-    std::vector<fs::path> outputs;
 };
 
 TEST_F(HydrationTest, TheFirstOpenSendsTheExactRequestAndGetsTheContent)
@@ -148,10 +140,10 @@ TEST_F(HydrationTest, TheFirstOpenSendsTheExactRequestAndGetsTheContent)
               R"(V2/HYDRATE_FILE:{"arguments":{"file":")" + mount->mountPoint().string() +
                   R"(/./docs/a.txt","fileId":"fid-1","requester":")" + probe +
                   R"("},"id":"13"})");
-    EXPECT_FALSE(app->poll()) << "the open waits for the client";
+    EXPECT_FALSE(app.process->poll()) << "the open waits for the client";
     hydrate("docs/a.txt", "hello");
     client->send(resultAnswer(13, ok));
-    const auto result = finish(*app, 0);
+    const auto result = finish(app);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "hello");
 
@@ -162,7 +154,7 @@ TEST_F(HydrationTest, TheFirstOpenSendsTheExactRequestAndGetsTheContent)
     EXPECT_EQ(request->id, 14);
     hydrate("b.txt", "bee");
     client->send(resultAnswer(14, ok));
-    EXPECT_EQ(finish(*second, 1).out, "bee");
+    EXPECT_EQ(finish(second).out, "bee");
 }
 
 TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithEnoent)
@@ -172,7 +164,7 @@ TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithEnoent)
     start(options);
     const auto [app, request] = waitingOpen("a.txt");
     client->send(resultAnswer(request.id, R"({"error":"download failed"})"));
-    EXPECT_EQ(finish(*app, 0).status, ENOENT);
+    EXPECT_EQ(finish(app).status, ENOENT);
     EXPECT_EQ(fs::file_size(mount->underneath("a.txt")), 0u);
 }
 
@@ -185,7 +177,7 @@ TEST_F(HydrationTest, AnAnswerSplitAcrossReadsIsUnderstood)
     client->send(answer.substr(0, 25));
     std::this_thread::sleep_for(400ms); // past a tick of the socket worker
     client->send(answer.substr(25));
-    const auto result = finish(*app, 0);
+    const auto result = finish(app);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "split");
 }
@@ -206,7 +198,8 @@ TEST_F(HydrationTest, AFilteredApplicationGetsEpermAndNoRequest)
 
 TEST_F(HydrationTest, TheClientItselfAndItsThreadsAreLetThrough)
 {
-    start();
+    // With the operation log, so that a request would show there.
+    start(withFlags({"-d"}));
     makePlaceholder("a.txt", 5);
     EXPECT_EQ(readFile(mount->path("a.txt")), "");
     std::string fromThread = "not read";
@@ -214,6 +207,7 @@ TEST_F(HydrationTest, TheClientItselfAndItsThreadsAreLetThrough)
     clientThread.join();
     EXPECT_EQ(fromThread, "");
     EXPECT_FALSE(client->readLine(200ms)) << "no request for the client's own opens";
+    EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("./a.txt"));
     EXPECT_THAT(mount->daemonOutput(), testing::Not(testing::HasSubstr("Requesting")));
 }
 
@@ -221,9 +215,9 @@ TEST_F(HydrationTest, HydratedAndOrdinaryFilesOpenAtOnce)
 {
     start();
     writeFile(mount->path("hydrated.txt"), "here");
-    setRecord("hydrated.txt", Tessarn::PlaceHolderAttributes("", "e", "f", 0, States::Hydrated,
-                                                             Tessarn::Constants::PinStates::Inherited)
-                                  .toData());
+    writeRecord(mount->path("hydrated.txt"),
+                Tessarn::PlaceHolderAttributes("", "e", "f", 0, States::Hydrated,
+                                               Tessarn::Constants::PinStates::Inherited));
     writeFile(mount->path("plain.txt"), "plain");
     EXPECT_EQ(runApp("hydrated.txt").out, "here");
     EXPECT_EQ(runApp("plain.txt").out, "plain");
@@ -237,7 +231,7 @@ TEST_F(HydrationTest, APlaceholderBeingHydratedWaitsForTheContent)
     EXPECT_EQ(nameOf(request), "a.txt");
     hydrate("a.txt", "ready");
     client->send(resultAnswer(request.id, ok));
-    EXPECT_EQ(finish(*app, 0).out, "ready");
+    EXPECT_EQ(finish(app).out, "ready");
 }
 
 TEST_F(HydrationTest, AnOpenForWritingWithTruncationHydratesFirst)
@@ -247,18 +241,18 @@ TEST_F(HydrationTest, AnOpenForWritingWithTruncationHydratesFirst)
     auto app = openApp("a.txt", "new");
     const auto request = nextRequest();
     ASSERT_TRUE(request);
-    EXPECT_FALSE(app->poll());
+    EXPECT_FALSE(app.process->poll());
     hydrate("a.txt", "old content");
     client->send(resultAnswer(request->id, ok));
-    EXPECT_EQ(finish(*app, 0).status, 0);
+    EXPECT_EQ(finish(app).status, 0);
     EXPECT_EQ(readFile(mount->path("a.txt")), "new");
 }
 
 TEST_F(HydrationTest, AnUndecodableRecordFailsTheOpenWithEio)
 {
     start();
-    writeFile(mount->path("a.txt"), "");
-    setRecord("a.txt", {0xc1});
+    writeFile(mount->path("a.txt"));
+    writeRecordBytes(mount->path("a.txt"), {0xc1});
     EXPECT_EQ(runApp("a.txt").status, EIO);
     writeFile(mount->path("b.txt"), "still serving");
     EXPECT_EQ(runApp("b.txt").out, "still serving");
@@ -270,7 +264,7 @@ TEST_F(HydrationTest, ManyWaitingOpensDoNotStarveTheMount)
 {
     start();
     constexpr int count = 30;
-    std::vector<std::unique_ptr<ChildProcess>> waiting;
+    std::vector<App> waiting;
     for (int i = 0; i < count; ++i) {
         makePlaceholder("f" + std::to_string(i), 8);
         waiting.push_back(openApp("f" + std::to_string(i)));
@@ -291,7 +285,7 @@ TEST_F(HydrationTest, ManyWaitingOpensDoNotStarveTheMount)
         client->send(resultAnswer(request.id, ok));
     }
     for (int i = 0; i < count; ++i) {
-        const auto result = finish(*waiting[i], i);
+        const auto result = finish(waiting[i]);
         EXPECT_EQ(result.status, 0) << "f" << i;
         EXPECT_EQ(result.out, "content f" + std::to_string(i));
     }
@@ -306,7 +300,7 @@ TEST_F(HydrationTest, OpensBeyondTheCapFailAtOnceWithEagain)
     EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("-o max_threads=64,max_idle_threads=64 " +
                                                           mount->mountPoint().string() +
                                                           " -o max_threads=8 \n"));
-    std::vector<std::unique_ptr<ChildProcess>> waiting;
+    std::vector<App> waiting;
     for (int i = 0; i < 6; ++i)
         makePlaceholder("f" + std::to_string(i), 8);
     for (int i = 0; i < 5; ++i)
@@ -326,7 +320,7 @@ TEST_F(HydrationTest, OpensBeyondTheCapFailAtOnceWithEagain)
         client->send(resultAnswer(request.id, ok));
     }
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(finish(*waiting[i], i).status, 0);
+        EXPECT_EQ(finish(waiting[i]).status, 0);
 }
 
 TEST_F(HydrationTest, ALostConnectionFailsTheWaitingOpen)
@@ -337,7 +331,7 @@ TEST_F(HydrationTest, ALostConnectionFailsTheWaitingOpen)
     const auto [app, request] = waitingOpen("a.txt");
     const auto closed = std::chrono::steady_clock::now();
     client->closeConnection();
-    EXPECT_EQ(finish(*app, 0).status, ENOENT);
+    EXPECT_EQ(finish(app).status, ENOENT);
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 3s);
 }
 
@@ -350,7 +344,7 @@ TEST_F(HydrationTest, StoppingTheDaemonEndsWaitingOpens)
     ::kill(mount->daemonPid(), SIGTERM);
     EXPECT_EQ(mount->waitForExit(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
-    EXPECT_EQ(finish(*app, 0).status, ENOENT);
+    EXPECT_EQ(finish(app).status, ENOENT);
 }
 
 TEST(HydrationWithoutClient, OpensOfPlaceholdersFailQuicklyWithEnoent)
@@ -358,9 +352,8 @@ TEST(HydrationWithoutClient, OpensOfPlaceholdersFailQuicklyWithEnoent)
     MountOptions options;
     options.allowedErrors = {"write: "};
     MountedFolder mount(options);
-    writeFile(mount.path("a.txt"), "");
-    const auto record = Tessarn::PlaceHolderAttributes::create("", "e", "f", 5).toData();
-    ::lsetxattr(mount.path("a.txt").c_str(), "user.tessarn.data", record.data(), record.size(), 0);
+    writeFile(mount.path("a.txt"));
+    writeRecord(mount.path("a.txt"), Tessarn::PlaceHolderAttributes::create("", "e", "f", 5));
     const auto started = std::chrono::steady_clock::now();
     const auto result = runProgram({TESSARN_OPEN_PROBE, mount.path("a.txt").string()});
     EXPECT_EQ(result.status, ENOENT);

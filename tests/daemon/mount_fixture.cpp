@@ -1,9 +1,6 @@
 #include "mount_fixture.h"
 
-#include <algorithm>
-#include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
@@ -14,15 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace TessarnTest {
-
-std::vector<std::string> daemonCommand(const fs::path& folder, const std::string& socketPath,
-                                       const std::vector<std::string>& flags)
-{
-    std::vector<std::string> command{TESSARN_BINARY};
-    command.insert(command.end(), flags.begin(), flags.end());
-    command.insert(command.end(), {"-f", "-o", testOwner, "-s", socketPath, folder.string()});
-    return command;
-}
 
 MountedFolder::MountedFolder(MountOptions options) : m_options(std::move(options))
 {
@@ -37,18 +25,11 @@ MountedFolder::MountedFolder(MountOptions options) : m_options(std::move(options
 
     if (m_options.socketPath.empty())
         m_options.socketPath = (m_dir.path() / "no-client").string();
-    auto command = daemonCommand(m_mountPoint, m_options.socketPath, m_options.flags);
-    if (!m_options.extraFuseArguments.empty()) {
-        command.emplace_back("--");
-        command.insert(command.end(), m_options.extraFuseArguments.begin(),
-                       m_options.extraFuseArguments.end());
-    }
-    m_daemon = std::make_unique<ChildProcess>(command, m_dir.path() / "daemon.out",
-                                              m_dir.path() / "daemon.err", m_options.environment);
-    const bool mounted = waitUntil([this] { return isMounted(m_mountPoint) || m_daemon->poll(); },
-                                   10s) &&
-                         isMounted(m_mountPoint);
-    if (!mounted) {
+    m_daemon = std::make_unique<ChildProcess>(
+        daemonCommand(m_mountPoint, m_options.socketPath, m_options.flags,
+                      m_options.extraFuseArguments),
+        m_dir.path() / "daemon.out", m_dir.path() / "daemon.err", m_options.environment);
+    if (!waitForMount(m_mountPoint, "fuse.tessarn", *m_daemon)) {
         m_daemon->wait(1s);
         throw std::runtime_error("the daemon did not mount; its errors:\n" + daemonErrors());
     }
@@ -69,8 +50,7 @@ MountedFolder::~MountedFolder()
 
 std::optional<int> MountedFolder::unmount()
 {
-    if (runProgram({"fusermount3", "-u", m_mountPoint.string()}).status != 0)
-        runProgram({"fusermount3", "-uz", m_mountPoint.string()});
+    unmountFolder(m_mountPoint);
     return waitForExit();
 }
 
@@ -79,7 +59,7 @@ std::optional<int> MountedFolder::waitForExit()
     m_exitStatus = m_daemon->wait(10s);
     if (isMounted(m_mountPoint)) {
         ADD_FAILURE() << "the folder is still mounted after the daemon ended";
-        runProgram({"fusermount3", "-uz", m_mountPoint.string()});
+        unmountFolder(m_mountPoint);
     }
     return *m_exitStatus;
 }
@@ -97,18 +77,6 @@ std::string MountedFolder::daemonOutput() const
 std::string MountedFolder::daemonErrors() const
 {
     return readFile(m_dir.path() / "daemon.err");
-}
-
-std::vector<std::string> MountedFolder::openDescriptors() const
-{
-    std::vector<std::string> descriptors;
-    std::error_code ignored;
-    for (const auto& entry :
-         fs::directory_iterator("/proc/" + std::to_string(daemonPid()) + "/fd"))
-        descriptors.push_back(entry.path().filename().string() + " -> " +
-                              fs::read_symlink(entry.path(), ignored).string());
-    std::sort(descriptors.begin(), descriptors.end());
-    return descriptors;
 }
 
 void MountedFolder::checkErrors() const

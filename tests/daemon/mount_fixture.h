@@ -6,13 +6,12 @@
 #include "test_support.h"
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace TessarnTest {
-
-inline constexpr auto testOwner = "Halvorine:6f1c2a3b-0000-4000-8000-000000000001";
 
 struct MountOptions {
     std::vector<std::string> flags;              // before the mount point, e.g. "-d", "-p"
@@ -48,8 +47,7 @@ public:
     pid_t daemonPid() const { return m_daemon->pid(); }
     std::string daemonOutput() const;
     std::string daemonErrors() const;
-    // Each as "number -> target".
-    std::vector<std::string> openDescriptors() const;
+    std::map<int, std::string> openDescriptors() const { return descriptorsOf(daemonPid()); }
 
     // Unmounts and waits for the daemon; its exit status, nothing if it had to be killed.
     std::optional<int> unmount();
@@ -66,10 +64,5 @@ private:
     std::unique_ptr<ChildProcess> m_daemon;
     std::optional<std::optional<int>> m_exitStatus;
 };
-
-// The daemon's command line for a folder, as the plug-in gives it.
-std::vector<std::string> daemonCommand(const std::filesystem::path& folder,
-                                       const std::string& socketPath,
-                                       const std::vector<std::string>& flags = {});
 
 } // namespace TessarnTest

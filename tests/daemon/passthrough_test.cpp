@@ -45,11 +45,6 @@ private:
     std::vector<std::string> m_lines;
 };
 
-std::string contentOf(const std::string& path)
-{
-    return readFile(path);
-}
-
 std::vector<std::string> sortedNames(const fs::path& directory)
 {
     std::vector<std::string> names;
@@ -80,7 +75,7 @@ void fileWorkload(Results& r, const fs::path& root)
     r.call("create exclusive again", ::open(p("d/f.txt").c_str(), O_CREAT | O_EXCL, 0640));
     r.status("f after ftruncate", p("d/f.txt"));
     r.call("truncate", ::truncate(p("d/f.txt").c_str(), 3));
-    r.text("content", contentOf(p("d/f.txt")));
+    r.text("content", readFile(p("d/f.txt")));
     r.call("chmod", ::chmod(p("d/f.txt").c_str(), 0604));
     r.status("f after chmod", p("d/f.txt"));
     r.call("chown", ::chown(p("d/f.txt").c_str(), 65534, 65534));
@@ -116,11 +111,11 @@ void linkWorkload(Results& r, const fs::path& root)
     r.call("rename noreplace onto existing",
            ::renameat2(AT_FDCWD, p("d/f2.txt").c_str(), AT_FDCWD, p("d/g.txt").c_str(),
                        RENAME_NOREPLACE));
-    r.text("g untouched", contentOf(p("d/g.txt")));
+    r.text("g untouched", readFile(p("d/g.txt")));
     r.call("rename exchange", ::renameat2(AT_FDCWD, p("d/f.txt").c_str(), AT_FDCWD,
                                           p("d/g.txt").c_str(), RENAME_EXCHANGE));
-    r.text("f after exchange", contentOf(p("d/f.txt")));
-    r.text("g after exchange", contentOf(p("d/g.txt")));
+    r.text("f after exchange", readFile(p("d/f.txt")));
+    r.text("g after exchange", readFile(p("d/g.txt")));
     r.call("rename", ::rename(p("d/g.txt").c_str(), p("d/h.txt").c_str()));
     r.call("rename missing", ::rename(p("d/g.txt").c_str(), p("d/i.txt").c_str()));
 }
@@ -163,11 +158,14 @@ void nodeAndAttributeWorkload(Results& r, const fs::path& root)
     r.call("rmdir", ::rmdir(p("d").c_str()));
 }
 
-std::vector<std::string> workload(const fs::path& root)
+// The workload through root, on files that are kept in storage.
+std::vector<std::string> workload(const fs::path& root, const fs::path& storage)
 {
     ::umask(022);
     Results results;
     fileWorkload(results, root);
+    results.status("f as stored", (storage / "d/f.txt").string());
+    results.text("content as stored", readFile(storage / "d/f.txt"));
     linkWorkload(results, root);
     nodeAndAttributeWorkload(results, root);
     return results.lines();
@@ -178,9 +176,10 @@ TEST(PassThrough, TheMountGivesTheResultsOfThePlainFolder)
     MountedFolder mount;
     const auto plain = mount.scratch() / "plain";
     fs::create_directory(plain);
-    const auto expected = workload(plain);
-    EXPECT_THAT(workload(mount.mountPoint()), testing::ElementsAreArray(expected));
-    // The calls reached the folder underneath, not some cache.
+    const auto expected = workload(plain, plain);
+    // The calls reach the folder underneath, not some cache, and leave nothing behind there.
+    EXPECT_THAT(workload(mount.mountPoint(), mount.underneath()),
+                testing::ElementsAreArray(expected));
     EXPECT_TRUE(fs::is_empty(mount.underneath()));
 }
 
@@ -231,22 +230,16 @@ TEST(PassThrough, APathCloseToPathMaxWorksAsOnThePlainFolder)
 TEST(PassThrough, PlaceholdersShowTheirRecordedSize)
 {
     MountedFolder mount;
-    const auto record = [](unsigned long size) {
-        return Tessarn::PlaceHolderAttributes::create("", "etag", "id", size).toData();
-    };
-    const auto setRecord = [](const fs::path& path, const std::vector<unsigned char>& bytes) {
-        ASSERT_EQ(::lsetxattr(path.c_str(), "user.tessarn.data", bytes.data(), bytes.size(), 0),
-                  0);
-    };
-    writeFile(mount.path("placeholder"), "");
-    setRecord(mount.path("placeholder"), record(12345));
+    const auto record = Tessarn::PlaceHolderAttributes::create("", "etag", "id", 12345);
+    writeFile(mount.path("placeholder"));
+    writeRecord(mount.path("placeholder"), record);
     writeFile(mount.path("hydrated"), "12345");
-    setRecord(mount.path("hydrated"), record(12345));
+    writeRecord(mount.path("hydrated"), record);
     fs::create_directory(mount.path("dir"));
-    setRecord(mount.path("dir"), record(12345));
-    writeFile(mount.path("plain"), "");
-    writeFile(mount.path("broken"), "");
-    setRecord(mount.path("broken"), {0xc1});
+    writeRecord(mount.path("dir"), record);
+    writeFile(mount.path("plain"));
+    writeFile(mount.path("broken"));
+    writeRecordBytes(mount.path("broken"), {0xc1});
 
     EXPECT_EQ(fs::file_size(mount.path("placeholder")), 12345u);
     EXPECT_EQ(fs::file_size(mount.path("hydrated")), 5u);
@@ -343,10 +336,8 @@ TEST(PassThrough, NoDescriptorLeaksAfterAWorkload)
 {
     MountedFolder mount;
     const auto before = mount.openDescriptors();
-    const auto plain = mount.scratch() / "plain";
-    fs::create_directory(plain);
     for (int round = 0; round < 3; ++round)
-        workload(mount.mountPoint());
+        workload(mount.mountPoint(), mount.underneath());
     for (int i = 0; i < 50; ++i) {
         writeFile(mount.path("f" + std::to_string(i)), "data");
         readFile(mount.path("f" + std::to_string(i)));

@@ -15,9 +15,6 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-const std::string versionLine =
-    R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})";
-
 std::shared_ptr<MsgData> hydrationRequest(std::int32_t id, std::string file = "/m/./a.txt")
 {
     return std::make_shared<MsgData>(
@@ -38,7 +35,7 @@ protected:
     {
         worker.start(socketPath);
         ASSERT_TRUE(client.accept());
-        ASSERT_EQ(client.readLine(), versionLine);
+        ASSERT_EQ(client.readLine(), versionRequest);
     }
 
     // Posts a request and waits until the worker has written it.
@@ -88,7 +85,7 @@ TEST_F(SocketThreadTest, SendsVersionThenRequestsWithEscapesAndTracesThem)
     EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Sent; }));
     finish();
     EXPECT_THAT(out, HasSubstr("Received user data message\nSending 0: VERSION  on SocketThread\n"
-                               "Raw message: " + versionLine + "\n\nSent message: "));
+                               "Raw message: " + versionRequest + "\n\nSent message: "));
     EXPECT_THAT(out, HasSubstr("Sending 13: V2/HYDRATE_FILE " + file + " on SocketThread\n"));
     EXPECT_THAT(out, HasSubstr("Storing sent message ID13\n"));
     EXPECT_EQ(out.find("Storing sent message ID0"), std::string::npos);
@@ -169,9 +166,13 @@ TEST_F(SocketThreadTest, UnusableAnswersChangeNothing)
 TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
 {
     connect();
-    client.send("VERSION:1.0:4242\n");
-    client.send("VERSION:1.0:client:4242:extra\n");
+    client.send("VERSION:1.0:1111\n");
+    client.send("VERSION:1.0:client:2222:extra\n");
     client.send("VERSION:1.0:client:pid\n");
+    // An answer after them that does count proves that they were all read.
+    sendRequest(13);
+    answerAndWait(resultAnswer(13, R"({"status":"OK"})"), 13, JobStatus::Succeeded);
+    EXPECT_EQ(jobs.clientPid(), 0);
     client.send("VERSION:1.0:client: 4242\n");
     EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 4242; }));
     client.send("VERSION:2.0:client:77\n");
@@ -201,7 +202,7 @@ TEST_F(SocketThreadTest, WritingToAGonePeerFailsTheRequestInsteadOfRaisingSigpip
     SocketThread slowWorker{"SocketThread", &jobs, std::chrono::milliseconds(500)};
     slowWorker.start(socketPath);
     ASSERT_TRUE(client.accept());
-    ASSERT_EQ(client.readLine(), versionLine);
+    ASSERT_EQ(client.readLine(), versionRequest);
     client.closeConnection();
     slowWorker.post(hydrationRequest(13));
     EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Failed; }));

@@ -24,9 +24,6 @@ const std::string usage = fmt::format(
     "Type 'man tessarnfuse' for more details\n",
     TESSARN_BINARY);
 
-const std::string versionLine =
-    R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})";
-
 std::string quoted(const fs::path& path)
 {
     return "\"" + path.string() + "\"";
@@ -37,38 +34,10 @@ std::string outputOfOneMount(const std::vector<std::string>& command, const fs::
                              const fs::path& scratch)
 {
     ChildProcess daemon(command, scratch / "out", scratch / "err");
-    EXPECT_TRUE(waitUntil([&] { return isMounted(folder) || daemon.poll(); }));
-    EXPECT_TRUE(isMounted(folder));
-    EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
+    EXPECT_TRUE(waitForMount(folder, "fuse.tessarn", daemon));
+    EXPECT_TRUE(unmountFolder(folder));
     EXPECT_EQ(daemon.wait(10s), 0);
     return readFile(scratch / "out");
-}
-
-std::set<std::string> descriptorTargets(pid_t pid)
-{
-    std::set<std::string> targets;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
-        targets.insert(fs::read_symlink(entry.path(), ignored).string());
-    return targets;
-}
-
-std::optional<pid_t> unmountHelperOf(pid_t daemon)
-{
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::ifstream status(entry.path() / "status");
-        std::string name;
-        pid_t parent = -1;
-        for (std::string line; std::getline(status, line);) {
-            if (line.starts_with("Name:"))
-                name = line.substr(line.find_first_not_of(" \t", 5));
-            else if (line.starts_with("PPid:"))
-                parent = std::stoi(line.substr(5));
-        }
-        if (parent == daemon && name == "fusermount3")
-            return std::stoi(entry.path().filename().string());
-    }
-    return std::nullopt;
 }
 
 class StartupTest : public testing::Test {
@@ -204,14 +173,9 @@ TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
     EXPECT_THAT(table, HasSubstr("allow_other"));
 }
 
-TEST(Mount, AMountPointGivenThroughALinkIsResolved)
+TEST_F(StartupTest, AMountPointGivenThroughALinkIsResolved)
 {
-    TempDir dir;
-    const auto folder = dir.path() / "Sync";
-    fs::create_directory(folder);
-    Tessarn::Registration::registerFilesystem(folder, testOwner);
     fs::create_directory_symlink(folder, dir.path() / "link");
-    const auto socket = (dir.path() / "socket").string();
     const auto out =
         outputOfOneMount(daemonCommand(dir.path() / "link", socket), folder, dir.path());
     EXPECT_THAT(out, HasSubstr("tessarnfuse starting at" + quoted(folder) + ".\n"));
@@ -235,7 +199,7 @@ protected:
     ~BackgroundMount() override
     {
         if (isMounted(folder))
-            runProgram({"fusermount3", "-uz", folder.string()});
+            unmountFolder(folder);
     }
 
     // The parent's output; it ends once the forked daemon serves.
@@ -253,17 +217,15 @@ protected:
     // An application opening a new dehydrated placeholder.
     std::unique_ptr<ChildProcess> catPlaceholder()
     {
-        writeFile(folder / "a.txt", "");
-        const auto record = Tessarn::PlaceHolderAttributes::create("", "e", "f", 5).toData();
-        ::lsetxattr((folder / "a.txt").c_str(), "user.tessarn.data", record.data(),
-                    record.size(), 0);
+        writeFile(folder / "a.txt");
+        writeRecord(folder / "a.txt", Tessarn::PlaceHolderAttributes::create("", "e", "f", 5));
         return std::make_unique<ChildProcess>(std::vector<std::string>{"cat", (folder / "a.txt").string()},
                                               dir.path() / "cat.out", dir.path() / "cat.err");
     }
 
     void unmount()
     {
-        EXPECT_EQ(runProgram({"fusermount3", "-u", folder.string()}).status, 0);
+        EXPECT_TRUE(unmountFolder(folder));
         EXPECT_TRUE(waitUntil([&] { return !isMounted(folder); }));
     }
 };
@@ -273,7 +235,7 @@ TEST_F(BackgroundMount, TheServingProcessTalksToTheClient)
     FakeSyncClient client(socket);
     start(socket);
     EXPECT_TRUE(client.accept());
-    EXPECT_EQ(client.readLine(), versionLine);
+    EXPECT_EQ(client.readLine(), versionRequest);
     // A request can only come from a worker that runs in the serving process.
     const auto cat = catPlaceholder();
     const auto request = client.readLine();
@@ -290,7 +252,7 @@ TEST_F(BackgroundMount, ARelativeSocketPathNamesASocketInTheStartingDirectory)
     const auto started = start("socket", dir.path());
     EXPECT_THAT(started.out, HasSubstr(", Socket:socket\n")) << "the path as given";
     EXPECT_TRUE(client.accept());
-    EXPECT_EQ(client.readLine(), versionLine);
+    EXPECT_EQ(client.readLine(), versionRequest);
     unmount();
 }
 
@@ -310,13 +272,15 @@ TEST_F(BackgroundMount, WithAnEmptySocketPathOpensOfPlaceholdersFailAtOnce)
 TEST(Mount, TheUnmountHelperHoldsNoneOfTheDaemonsDescriptors)
 {
     MountedFolder mount;
-    const auto helper = unmountHelperOf(mount.daemonPid());
+    const auto helper = childNamed(mount.daemonPid(), "fusermount3");
     ASSERT_TRUE(helper.has_value()) << "no fusermount3 among the daemon's children";
-    const auto daemonFiles = descriptorTargets(mount.daemonPid());
+    std::set<std::string> daemonFiles;
+    for (const auto& [number, target] : mount.openDescriptors())
+        daemonFiles.insert(target);
     // Its own connection to the daemon is a socket of its own; what this test inherited to the
     // daemon and the helper alike is no concern here.
     std::vector<std::string> shared;
-    for (const auto& target : descriptorTargets(*helper)) {
+    for (const auto& [number, target] : descriptorsOf(*helper)) {
         if (target == mount.mountPoint().string() ||
             (target.starts_with("socket:") && daemonFiles.contains(target)))
             shared.push_back(target);
@@ -333,7 +297,7 @@ TEST(Mount, StopSignalsAfterTheLoopEndedAreHarmless)
     options.environment = {"MALLOC_PERTURB_=165",
                            "ASAN_OPTIONS=max_free_fill_size=1048576:free_fill_byte=165"};
     MountedFolder mount(options);
-    ASSERT_EQ(runProgram({"fusermount3", "-u", mount.mountPoint().string()}).status, 0);
+    ASSERT_TRUE(unmountFolder(mount.mountPoint()));
     ASSERT_TRUE(waitUntil([&] {
         return mount.daemonOutput().find("tessarnfuse closing.") != std::string::npos;
     }));

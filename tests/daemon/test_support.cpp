@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "process.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <poll.h>
@@ -7,6 +9,8 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
+#include <tessarn.h>
 #include <thread>
 #include <unistd.h>
 
@@ -74,9 +78,18 @@ bool isMounted(const fs::path& mountPoint, std::string_view type)
         fields >> id >> parent >> device >> root >> point;
         const auto separator = line.find(" - ");
         if (decodeMountPoint(point) == mountPoint.string() && separator != std::string::npos &&
-            line.compare(separator + 3, type.size() + 1, std::string(type) + " ") == 0)
+            (type.empty() ||
+             line.compare(separator + 3, type.size() + 1, std::string(type) + " ") == 0))
             return true;
     }
+    return false;
+}
+
+bool unmountFolder(const fs::path& mountPoint)
+{
+    if (runProgram({"fusermount3", "-u", mountPoint.string()}).status == 0)
+        return true;
+    runProgram({"fusermount3", "-uz", mountPoint.string()});
     return false;
 }
 
@@ -92,6 +105,18 @@ void writeFile(const fs::path& file, std::string_view content)
 {
     std::ofstream stream(file, std::ios::binary | std::ios::trunc);
     stream << content;
+}
+
+void writeRecord(const fs::path& file, const Tessarn::PlaceHolderAttributes& record)
+{
+    writeRecordBytes(file, record.toData());
+}
+
+void writeRecordBytes(const fs::path& file, const std::vector<unsigned char>& bytes)
+{
+    const std::string name(Tessarn::Constants::placeholderAttribute);
+    if (::lsetxattr(file.c_str(), name.c_str(), bytes.data(), bytes.size(), 0) != 0)
+        throw std::runtime_error("cannot write the record of " + file.string());
 }
 
 LineConnection::~LineConnection()

@@ -1,5 +1,5 @@
-// Helpers shared by the daemon's tests: temporary folders, bounded waits, and a stand-in for
-// the sync client's socket API server.
+// Helpers shared by the daemon's tests: temporary folders, bounded waits, mounts, placeholder
+// records, and a stand-in for the sync client's socket API server.
 #pragma once
 
 #include <chrono>
@@ -8,6 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace Tessarn {
+class PlaceHolderAttributes;
+}
 
 namespace TessarnTest {
 
@@ -29,11 +34,19 @@ private:
 // Polls until the condition holds or the time is up; returns the condition's last value.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s);
 
-// A file system of this type is mounted at exactly that path (blanks and all).
+// A file system of this type (of any, for an empty one) is mounted at exactly that path,
+// blanks and all.
 bool isMounted(const std::filesystem::path& mountPoint, std::string_view type = "fuse.tessarn");
+// Unmounts a FUSE mount, lazily when the plain unmount fails; whether the plain one worked.
+bool unmountFolder(const std::filesystem::path& mountPoint);
 
 std::string readFile(const std::filesystem::path& file);
-void writeFile(const std::filesystem::path& file, std::string_view content);
+void writeFile(const std::filesystem::path& file, std::string_view content = {});
+
+// The library reads placeholder records but leaves writing them to the sync client; the tests
+// play that part. Both throw when the attribute cannot be set.
+void writeRecord(const std::filesystem::path& file, const Tessarn::PlaceHolderAttributes& record);
+void writeRecordBytes(const std::filesystem::path& file, const std::vector<unsigned char>& bytes);
 
 // Lines over a connected socket, as the socket API exchanges them: whole lines read within a
 // time limit, whole sends.
@@ -80,6 +93,10 @@ private:
     int m_listener = -1;
     LineConnection m_connection;
 };
+
+// The first line the daemon sends on each new connection.
+inline const std::string versionRequest =
+    R"(VERSION:{"arguments":{"file":"","fileId":"","requester":""},"id":"0"})";
 
 std::string resultAnswer(int id, std::string_view arguments);
 

@@ -24,8 +24,6 @@ std::optional<VDK::SyncJournalFileRecord> journalRow(const std::filesystem::path
 class ApiConnection : public LineConnection {
 public:
     explicit ApiConnection(const std::filesystem::path& socketPath);
-
-    bool connected() const { return isOpen(); }
 };
 
 std::string hydrationRequest(int id, const std::string& file, const std::string& fileId);

@@ -80,9 +80,9 @@ TEST_F(FilesOnDemand, AnOpeningProcessGetsTheRemoteBytesAndTheFileIsRecordedHydr
     ASSERT_TRUE(hosted.startHost());
     const auto placeholder = hosted.record("Music/concert.flac");
 
-    const Opened opened = readWithProcess(hosted.local("Music/concert.flac"));
-    ASSERT_EQ(opened.status, 0) << opened.errors << hosted.diagnostics();
-    EXPECT_TRUE(opened.content == content) << "the content differs from the remote's";
+    const ProgramResult opened = readWithProcess(hosted.local("Music/concert.flac"));
+    ASSERT_EQ(opened.status, 0) << opened.err << hosted.diagnostics();
+    EXPECT_TRUE(opened.out == content) << "the content differs from the remote's";
 
     const auto record = hosted.record("Music/concert.flac");
     EXPECT_EQ(record.state, States::Hydrated);
@@ -98,7 +98,7 @@ TEST_F(FilesOnDemand, AnOpeningProcessGetsTheRemoteBytesAndTheFileIsRecordedHydr
               std::string::npos)
         << hosted.hostOutput();
 
-    EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), content.size());
+    EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).out.size(), content.size());
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u)
         << "a hydrated file is not fetched again";
 }
@@ -155,13 +155,13 @@ TEST_F(FilesOnDemand, AFilteredApplicationIsRefusedAndLeavesThePlaceholderAlone)
     const auto thumbnailer = tools.path() / "gallery-thumbnailer";
     fs::copy_file("/bin/cat", thumbnailer);
 
-    const Opened refused = readWithProcess(hosted.local("Pictures/holiday.raw"), thumbnailer);
+    const auto refused = readWithProcess(hosted.local("Pictures/holiday.raw"), thumbnailer);
     EXPECT_NE(refused.status, 0);
-    EXPECT_NE(refused.errors.find("Operation not permitted"), std::string::npos) << refused.errors;
+    EXPECT_NE(refused.err.find("Operation not permitted"), std::string::npos) << refused.err;
     EXPECT_EQ(hosted.record("Pictures/holiday.raw").state, States::Dehydrated);
     EXPECT_EQ(hosted.hostOutput().find("hydrated "), std::string::npos);
 
-    EXPECT_EQ(readWithProcess(hosted.local("Pictures/holiday.raw")).content.size(), 64u * 1024);
+    EXPECT_EQ(readWithProcess(hosted.local("Pictures/holiday.raw")).out.size(), 64u * 1024);
 }
 
 TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotAnEmptyFile)
@@ -170,17 +170,17 @@ TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotA
     ASSERT_TRUE(hosted.startHost());
     hosted.removeRemote("vanishing.txt");
 
-    const Opened failed = readWithProcess(hosted.local("vanishing.txt"));
+    const ProgramResult failed = readWithProcess(hosted.local("vanishing.txt"));
     EXPECT_NE(failed.status, 0);
-    EXPECT_EQ(failed.content, "");
-    EXPECT_NE(failed.errors.find("No such file"), std::string::npos) << failed.errors;
+    EXPECT_EQ(failed.out, "");
+    EXPECT_NE(failed.err.find("No such file"), std::string::npos) << failed.err;
     EXPECT_EQ(hosted.record("vanishing.txt").state, States::Dehydrated)
         << "the next open asks again";
     EXPECT_NE(hosted.hostOutput().find("failed vanishing.txt"), std::string::npos)
         << hosted.hostOutput();
 
     hosted.putRemote("vanishing.txt", "back again\n");
-    EXPECT_EQ(readWithProcess(hosted.local("vanishing.txt")).content, "back again\n");
+    EXPECT_EQ(readWithProcess(hosted.local("vanishing.txt")).out, "back again\n");
 }
 
 // The download must not create the file again: the opener would get the content of a file
@@ -220,7 +220,7 @@ TEST_F(FilesOnDemand, ASlowDownloadDoesNotHoldUpTheOthers)
     ChildProcess large({"cat", hosted.local("large.bin").string()}, outputs.path() / "large",
                        outputs.path() / "large.err");
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(readWithProcess(hosted.local("small.txt")).content, "small\n");
+    EXPECT_EQ(readWithProcess(hosted.local("small.txt")).out, "small\n");
     EXPECT_FALSE(large.poll().has_value()) << "the large file came before the small one";
     EXPECT_EQ(large.wait(60s), 0);
     EXPECT_GE(std::chrono::steady_clock::now() - started, 2s)

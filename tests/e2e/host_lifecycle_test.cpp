@@ -29,7 +29,7 @@ TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSame
     ASSERT_TRUE(hosted.startHost());
     const pid_t daemon = hosted.daemonPid();
     ASSERT_GT(daemon, 0);
-    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
 
     EXPECT_EQ(hosted.stopHost(), 0) << hosted.diagnostics();
     EXPECT_FALSE(isMounted(hosted.folder()));
@@ -40,8 +40,8 @@ TEST_F(HostLifecycle, AStoppedHostLeavesNoMountAndAHostStartedAgainServesTheSame
     EXPECT_NE(hosted.hostOutput().find("0 new placeholders"), std::string::npos)
         << hosted.hostOutput();
     EXPECT_EQ(hosted.record("a.txt").state, States::Hydrated) << "hydrated files stay hydrated";
-    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
-    EXPECT_EQ(readWithProcess(hosted.local("b.txt")).content, "content of b\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("b.txt")).out, "content of b\n");
     EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << hosted.hostOutput();
 }
 
@@ -62,7 +62,7 @@ TEST_F(HostLifecycle, ASecondHostOverTheSameFolderIsRefusedAndTheFirstServesOn)
         EXPECT_TRUE(isMounted(hosted.folder()));
         EXPECT_FALSE(processEnded(hosted.daemonPid()));
     }
-    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
 }
 
 // Anything but a socket nobody answers on may be a file the user wants, or another program's.
@@ -92,7 +92,7 @@ TEST_F(HostLifecycle, AHostWhoseDaemonEndsOnItsOwnSaysSoAndFails)
 TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheNextStart)
 {
     ASSERT_TRUE(hosted.startHost());
-    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
     ASSERT_EQ(hosted.stopHost(), 0);
 
     hosted.putRemote("a.txt", "the new, longer content of a\n");
@@ -100,7 +100,7 @@ TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheN
     EXPECT_NE(hosted.hostOutput().find("1 new placeholders"), std::string::npos)
         << hosted.hostOutput();
     EXPECT_EQ(hosted.record("a.txt").state, States::Dehydrated);
-    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "the new, longer content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "the new, longer content of a\n");
 }
 
 // The daemon outlives a host killed with SIGKILL: its opens must fail instead of waiting for
@@ -115,15 +115,15 @@ TEST_F(HostLifecycle, AfterTheHostIsKilledOpensFailFastAndANewHostTakesOver)
     ASSERT_TRUE(isMounted(hosted.folder()));
 
     const auto before = std::chrono::steady_clock::now();
-    const Opened orphaned = readWithProcess(hosted.local("a.txt"), "cat", 20s);
+    const ProgramResult orphaned = readWithProcess(hosted.local("a.txt"), "cat", 20s);
     EXPECT_NE(orphaned.status, -1) << "the open hangs";
     EXPECT_NE(orphaned.status, 0);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
-    EXPECT_EQ(orphaned.content, "");
+    EXPECT_EQ(orphaned.out, "");
 
     ASSERT_TRUE(hosted.startHost()) << "a stale mount is cleared";
     EXPECT_NE(hosted.daemonPid(), oldDaemon);
-    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).content, "content of a\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
     EXPECT_TRUE(waitUntil([&] { return processEnded(oldDaemon); }, 10s))
         << "the old daemon ends once its mount is gone";
 }
@@ -134,10 +134,10 @@ TEST(SampleHost, WithoutFoldersSynchostServesItsSampleRemote)
     ASSERT_TRUE(hosted.startSampleHost());
     EXPECT_NE(hosted.hostOutput().find("6 files"), std::string::npos) << hosted.hostOutput();
     EXPECT_EQ(hosted.record("Documents/notes.md").state, States::Dehydrated);
-    const Opened notes = readWithProcess(hosted.local("Documents/notes.md"));
-    EXPECT_EQ(notes.content, readFile(hosted.remote() / "Documents/notes.md"));
-    EXPECT_NE(notes.content.find("Files on demand"), std::string::npos);
-    EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).content.size(), 3u * 1024 * 1024);
+    const ProgramResult notes = readWithProcess(hosted.local("Documents/notes.md"));
+    EXPECT_EQ(notes.out, readFile(hosted.remote() / "Documents/notes.md"));
+    EXPECT_NE(notes.out.find("Files on demand"), std::string::npos);
+    EXPECT_EQ(readWithProcess(hosted.local("Music/concert.flac")).out.size(), 3u * 1024 * 1024);
     EXPECT_EQ(hosted.stopHost(), 0);
     EXPECT_FALSE(isMounted(hosted.folder()));
 }

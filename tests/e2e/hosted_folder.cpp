@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,40 +13,6 @@ namespace {
 
 constexpr auto hostStartTimeout = 60s; // a sanitizer build of all three on a busy machine
 constexpr auto hostStopTimeout = 45s;  // the plug-in gives the daemon up to 30 s
-
-std::string statusField(pid_t pid, std::string_view name)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with(name) && line.size() > name.size() && line[name.size()] == ':')
-            return line.substr(line.find_first_not_of(" \t", name.size() + 1));
-    }
-    return {};
-}
-
-// The daemon the host started: its child named tessarn.
-pid_t daemonOf(pid_t host)
-{
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        const pid_t pid = std::stoi(name);
-        if (statusField(pid, "PPid") == std::to_string(host) &&
-            statusField(pid, "Name") == "tessarn")
-            return pid;
-    }
-    return -1;
-}
-
-void unmount(const fs::path& folder)
-{
-    if (!isMounted(folder))
-        return;
-    runProgram({"fusermount3", "-u", folder.string()});
-    if (isMounted(folder))
-        runProgram({"fusermount3", "-uz", folder.string()});
-}
 
 } // namespace
 
@@ -79,7 +44,8 @@ void HostedFolder::cleanUp()
     if (m_host && !m_host->poll())
         stopHost();
     checkForSanitizerReports();
-    unmount(m_folder);
+    if (isMounted(m_folder))
+        unmountFolder(m_folder);
     for (const pid_t daemon : m_daemons) {
         if (!waitUntil([daemon] { return processEnded(daemon); }, 5s)) {
             ADD_FAILURE() << "the daemon " << daemon << " outlived its mount";
@@ -142,7 +108,7 @@ bool HostedFolder::launch(std::vector<std::string> arguments)
     const bool serving = waitUntil(
         [this] { return hostOutput().find("Serving ") != std::string::npos || m_host->poll(); },
         hostStartTimeout);
-    m_daemonPid = daemonOf(m_host->pid());
+    m_daemonPid = childNamed(m_host->pid(), "tessarn").value_or(-1);
     if (m_daemonPid > 0)
         m_daemons.push_back(m_daemonPid);
     if (!serving || m_host->poll()) {
@@ -202,17 +168,22 @@ std::string HostedFolder::diagnostics() const
            readFile(m_dir.path() / ("daemon-" + std::to_string(m_runs) + ".log"));
 }
 
+// Every file of the tests' folders has a record: a missing one must not pass for the default
+// record, which reads as hydrated.
 Tessarn::PlaceHolderAttributes HostedFolder::record(const fs::path& relative) const
 {
-    return Tessarn::PlaceHolderAttributes::fromAttributes(local(relative))
-        .value_or(Tessarn::PlaceHolderAttributes());
+    const auto record = Tessarn::PlaceHolderAttributes::fromAttributes(local(relative));
+    if (!record || !record->isOk()) {
+        ADD_FAILURE() << "no placeholder record for " << relative;
+        return {};
+    }
+    return *record;
 }
 
-Opened readWithProcess(const fs::path& file, const std::string& program,
-                       std::chrono::milliseconds timeout)
+ProgramResult readWithProcess(const fs::path& file, const std::string& program,
+                              std::chrono::milliseconds timeout)
 {
-    const ProgramResult result = runProgram({program, file.string()}, timeout);
-    return {result.status, result.out, result.err};
+    return runProgram({program, file.string()}, timeout);
 }
 
 } // namespace TessarnTest

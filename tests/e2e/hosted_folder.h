@@ -81,16 +81,10 @@ private:
     int m_runs = 0;
 };
 
-// How an application's open and read of a file went.
-struct Opened {
-    int status = -1; // -1: did not end in time
-    std::string content;
-    std::string errors;
-};
-
 // Reads the file with a separate process (cat, or the program given), bounded in time.
-Opened readWithProcess(const std::filesystem::path& file, const std::string& program = "cat",
-                       std::chrono::milliseconds timeout = 30s);
+ProgramResult readWithProcess(const std::filesystem::path& file,
+                              const std::string& program = "cat",
+                              std::chrono::milliseconds timeout = 30s);
 
 // The daemon is gone once its process has ended (a zombie counts: nobody may reap it).
 bool processEnded(pid_t pid);

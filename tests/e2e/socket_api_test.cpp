@@ -48,7 +48,7 @@ TEST_F(SocketApi, AnswersLinesThatComeInPiecesOrTogether)
     hosted.putRemote("Docs/a.txt", "alpha\n");
     ASSERT_TRUE(hosted.startHost());
     ApiConnection api(hosted.socketPath());
-    ASSERT_TRUE(api.connected());
+    ASSERT_TRUE(api.isOpen());
 
     api.send("VERSION:{\"arguments\":{\"file\":\"\",\"fil");
     std::this_thread::sleep_for(50ms);
@@ -101,7 +101,7 @@ TEST_F(SocketApi, ARequestForARunningDownloadIsAnsweredWhenItEnds)
     hosted.putRemote("slow.bin", patternContent(2 * 1024 * 1024, 6));
     ASSERT_TRUE(hosted.startHost({"--bandwidth", "4096"}));
     ApiConnection api(hosted.socketPath());
-    ASSERT_TRUE(api.connected());
+    ASSERT_TRUE(api.isOpen());
     const std::string fileId = hosted.record("slow.bin").fileId;
 
     api.send(hydrationRequest(201, fileInMount("slow.bin"), fileId));
@@ -127,7 +127,7 @@ TEST_F(SocketApi, ADownloadWhoseRecordDoesNotEndHydratedIsAnError)
     hosted.putRemote("garbled.txt", "content\n");
     ASSERT_TRUE(hosted.startHost({"--latency", "1000"}));
     ApiConnection api(hosted.socketPath());
-    ASSERT_TRUE(api.connected());
+    ASSERT_TRUE(api.isOpen());
 
     api.send(
         hydrationRequest(401, fileInMount("garbled.txt"), hosted.record("garbled.txt").fileId));
@@ -150,7 +150,7 @@ TEST_F(SocketApi, ARequestWaitingAtTheStopIsAnsweredBeforeTheConnectionCloses)
     hosted.putRemote("late.txt", "late\n");
     ASSERT_TRUE(hosted.startHost({"--latency", "10000"}));
     ApiConnection api(hosted.socketPath());
-    ASSERT_TRUE(api.connected());
+    ASSERT_TRUE(api.isOpen());
     api.send(hydrationRequest(301, fileInMount("late.txt"), hosted.record("late.txt").fileId));
     ASSERT_TRUE(
         waitUntil([&] { return hosted.record("late.txt").state == States::Hydrating; }, 10s));

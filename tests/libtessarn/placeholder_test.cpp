@@ -253,7 +253,6 @@ class PlaceholderOnDisk : public ScratchFolder {
 protected:
     void SetUp() override
     {
-        ScratchFolder::SetUp();
         file = folder / "file";
         writeFile(file);
     }

@@ -2,17 +2,16 @@
 // under test, byte strings written as hex, and a thread with a small stack.
 #pragma once
 
+#include "test_support.h"
+
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <pthread.h>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <sys/mount.h>
 #include <sys/xattr.h>
@@ -37,19 +36,6 @@ inline Bytes operator+(Bytes head, const Bytes& tail)
 {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
-}
-
-inline std::filesystem::path makeTemporaryFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "tessarn-test-XXXXXX");
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& content = {})
-{
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 inline void setRawAttribute(const std::filesystem::path& path, const std::string& name,
@@ -109,19 +95,16 @@ inline void runOnSmallStack(const std::function<void()>& work, std::size_t stack
 
 class ScratchFolder : public ::testing::Test {
 protected:
-    void SetUp() override { folder = makeTemporaryFolder(); }
-    void TearDown() override { std::filesystem::remove_all(folder); }
-
-    std::filesystem::path folder;
+    TempDir scratch;
+    const std::filesystem::path folder = scratch.path();
 };
 
 // A folder on a ramfs mount, a file system without extended attributes. Needs the right
 // to mount; tests skip without it.
-class FolderWithoutXattrs : public ::testing::Test {
+class FolderWithoutXattrs : public ScratchFolder {
 protected:
     void SetUp() override
     {
-        folder = makeTemporaryFolder();
         if (::mount("tessarn-test", folder.c_str(), "ramfs", MS_NOSUID | MS_NODEV, nullptr) != 0)
             GTEST_SKIP() << "cannot mount a ramfs here (" << std::strerror(errno)
                          << "); no file system without extended attributes to test on";
@@ -131,10 +114,8 @@ protected:
     {
         if (mounted)
             ::umount2(folder.c_str(), MNT_DETACH);
-        std::filesystem::remove_all(folder);
     }
 
-    std::filesystem::path folder;
     bool mounted = false;
 };
 

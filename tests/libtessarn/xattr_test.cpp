@@ -32,7 +32,6 @@ class XattrTest : public ScratchFolder {
 protected:
     void SetUp() override
     {
-        ScratchFolder::SetUp();
         file = folder / "file";
         writeFile(file);
         watchedName = name;

@@ -1,10 +1,9 @@
 // Runs the built tessarn_stat on folders made here and compares its output line by line.
 #include "scratch_folder.h"
 
+#include "process.h"
+
 #include <algorithm>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <tessarn.h>
 
 using namespace TessarnTest;
@@ -23,9 +22,9 @@ struct Outcome {
     std::vector<std::string> err;
 };
 
-std::vector<std::string> linesOf(const std::filesystem::path& file)
+std::vector<std::string> linesOf(const std::string& text)
 {
-    std::ifstream in(file);
+    std::istringstream in(text);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
@@ -58,54 +57,17 @@ std::string row(const std::string& name, const std::string& mark, const std::str
 
 class StatTool : public ScratchFolder {
 protected:
-    Outcome stat(const std::vector<std::string>& arguments)
+    static Outcome stat(const std::vector<std::string>& arguments)
     {
-        const auto outFile = output / "out";
-        const auto errFile = output / "err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> argv{const_cast<char*>(TESSARN_STAT_BINARY)};
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        Outcome result;
-        const int rc =
-            posix_spawn(&pid, TESSARN_STAT_BINARY, &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            ADD_FAILURE() << "cannot start " << TESSARN_STAT_BINARY << ": " << std::strerror(rc);
-            return result;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = linesOf(outFile);
-        result.err = linesOf(errFile);
-        return result;
+        std::vector<std::string> command{TESSARN_STAT_BINARY};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const auto result = runProgram(command);
+        return {result.status, linesOf(result.out), linesOf(result.err)};
     }
 
-    Outcome stat(const std::filesystem::path& path) { return stat(std::vector{path.native()}); }
-
-    void SetUp() override
+    static Outcome stat(const std::filesystem::path& path)
     {
-        ScratchFolder::SetUp();
-        output = makeTemporaryFolder();
-    }
-    void TearDown() override
-    {
-        std::filesystem::remove_all(output);
-        ScratchFolder::TearDown();
-    }
-
-    void writeRecord(const std::filesystem::path& file, const PlaceHolderAttributes& record)
-    {
-        setRawAttribute(file, std::string(Tessarn::Constants::placeholderAttribute),
-                        record.toData());
+        return stat(std::vector{path.native()});
     }
 
     // Rows come in the file system's order; the tests compare them as a set.
@@ -116,8 +78,6 @@ protected:
         std::sort(rows.begin(), rows.end());
         return rows;
     }
-
-    std::filesystem::path output;
 };
 
 std::string registrationLine(const std::filesystem::path& path, const std::string& rest)

@@ -1,12 +1,14 @@
 #include "plugin_test_support.h"
 
+#include <process.h>
+#include <test_support.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutexLocker>
-#include <QProcess>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -16,10 +18,9 @@ namespace {
 
 LogCapture* activeCapture = nullptr;
 
-QString decodeMountField(QByteArray field)
+std::filesystem::path mountPath(const QString& path)
 {
-    field.replace("\\040", " ").replace("\\011", "\t").replace("\\012", "\n").replace("\\134", "\\");
-    return QString::fromUtf8(field);
+    return QFile::encodeName(QDir::cleanPath(path)).toStdString();
 }
 
 } // namespace
@@ -101,38 +102,21 @@ QByteArray ConfigDirectories::exampleConfig()
 
 bool isMounted(const QString& path)
 {
-    QFile mountInfo(QStringLiteral("/proc/self/mountinfo"));
-    if (!mountInfo.open(QIODevice::ReadOnly))
-        return false;
-    const QString wanted = QDir::cleanPath(path);
-    for (const QByteArray& line : mountInfo.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4 && decodeMountField(fields[4]) == wanted)
-            return true;
-    }
-    return false;
+    return TessarnTest::isMounted(mountPath(path), {});
 }
 
 int run(const QString& program, const QStringList& arguments, int timeoutMs)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    std::vector<std::string> command{QFile::encodeName(program).toStdString()};
+    for (const QString& argument : arguments)
+        command.push_back(QFile::encodeName(argument).toStdString());
+    return TessarnTest::runProgram(command, std::chrono::milliseconds(timeoutMs)).status;
 }
 
 bool unmount(const QString& path)
 {
-    if (!isMounted(path))
-        return true;
-    run(QStringLiteral("fusermount3"), {QStringLiteral("-u"), path});
     if (isMounted(path))
-        run(QStringLiteral("fusermount3"), {QStringLiteral("-uz"), path});
+        TessarnTest::unmountFolder(mountPath(path));
     return !isMounted(path);
 }
 

@@ -65,7 +65,8 @@ private:
 bool isMounted(const QString& path);
 // Unmounts, lazily if it must, and tells whether the path is free afterwards.
 bool unmount(const QString& path);
-// Runs a program, waiting at most timeoutMs; its exit code, or -1.
+// Runs a program, waiting at most timeoutMs; its exit status (128 + signal for a killed one),
+// or -1 when it did not end in time.
 int run(const QString& program, const QStringList& arguments, int timeoutMs = 10000);
 
 // A bindfs mount of source over target, undone when it goes.
