@@ -11,6 +11,31 @@ namespace fs = std::filesystem;
 
 namespace TessarnFuse {
 
+namespace {
+thread_local const Caller* served = nullptr;
+}
+
+Caller callerOf(fuse_req_t request)
+{
+    const auto* context = fuse_req_ctx(request);
+    return {context->pid, context->uid, context->gid};
+}
+
+ServingCaller::ServingCaller(const Caller& caller) : m_previous(served)
+{
+    served = &caller;
+}
+
+ServingCaller::~ServingCaller()
+{
+    served = m_previous;
+}
+
+const Caller* currentCaller()
+{
+    return served;
+}
+
 std::string processName(pid_t pid)
 {
     if (pid == 0)

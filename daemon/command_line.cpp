@@ -1,7 +1,6 @@
 #include "daemon_options.h"
 
 #include "console.h"
-#include "worker_pool.h"
 
 #include <getopt.h>
 #include <iomanip>
@@ -39,7 +38,7 @@ bool applyOption(int option, DaemonOptions& options, bool& isPublic, const char*
         return true;
     case 'i':
         try {
-            options.filters = loadFilterLists(optarg);
+            options.configuration = loadConfiguration(optarg);
         } catch (const ConfigError& e) {
             printError(e.what());
             return false;
@@ -81,10 +80,6 @@ std::optional<DaemonOptions> parseCommandLine(int argc, char** argv)
         options.fuseArguments.emplace_back("-o");
         options.fuseArguments.emplace_back(BASE_FUSE_OPTIONS);
     }
-    // Before the extra arguments, so that a max_threads among them wins.
-    options.fuseArguments.emplace_back("-o");
-    options.fuseArguments.emplace_back(maxThreadsOption);
-
     if (optind >= argc) {
         printError("Missing mountpoint");
         printUsage(argv[0]);

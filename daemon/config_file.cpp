@@ -1,6 +1,7 @@
 #include "config_file.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fmt/format.h>
 #include <fstream>
@@ -36,15 +37,30 @@ std::vector<std::string> stringList(const nlohmann::json& document, const char* 
     }
 }
 
+std::chrono::seconds hydrationTimeout(const nlohmann::json& document, const std::string& file)
+{
+    const auto found = document.find("hydrationTimeout");
+    if (found == document.end())
+        return Configuration{}.hydrationTimeout;
+    // Beyond 68 years a limit means none, and the clock arithmetic would overflow.
+    constexpr std::uint64_t largest = INT32_MAX;
+    if (!found->is_number_unsigned() || found->get<std::uint64_t>() > largest)
+        throw ConfigError(fmt::format("The configuration file \"{}\" has a \"hydrationTimeout\" "
+                                      "that is not a whole number of seconds: {}",
+                                      file, found->dump()));
+    return std::chrono::seconds(found->get<std::uint64_t>());
+}
+
 } // namespace
 
-FilterLists loadFilterLists(const std::string& file)
+Configuration loadConfiguration(const std::string& file)
 {
     const auto document = parseFile(file);
-    FilterLists lists;
-    lists.byName = stringList(document, "byName", file);
-    lists.endsWith = stringList(document, "endsWith", file);
-    return lists;
+    Configuration configuration;
+    configuration.filters.byName = stringList(document, "byName", file);
+    configuration.filters.endsWith = stringList(document, "endsWith", file);
+    configuration.hydrationTimeout = hydrationTimeout(document, file);
+    return configuration;
 }
 
 } // namespace TessarnFuse

@@ -4,6 +4,7 @@
 
 #include "config_file.h"
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -15,7 +16,7 @@ struct DaemonContext {
     int rootFd = -1; // the folder underneath, opened before the mount hid it
     FilterLists filters;
     bool debug = false;
-    unsigned maxWaitingOpens = 1; // opens that may wait for a hydration at once
+    std::chrono::seconds hydrationTimeout{300}; // zero: no limit
 };
 
 // Nothing before start-up has published a context and after shutdown has withdrawn it.

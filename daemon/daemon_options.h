@@ -11,10 +11,9 @@
 namespace TessarnFuse {
 
 inline constexpr auto defaultSocketPath = "/run/user/1000/Halvorine/socket";
-// No kernel caching of attributes, entries or failed look-ups: placeholder sizes and changes
-// made underneath are seen at once. auto_unmount covers a daemon that dies.
-inline constexpr auto BASE_FUSE_OPTIONS =
-    "attr_timeout=0,entry_timeout=0,negative_timeout=0,auto_unmount";
+// auto_unmount covers a daemon that dies. The kernel caches no attributes, entries or failed
+// look-ups: the daemon's replies say so, each with a timeout of 0.
+inline constexpr auto BASE_FUSE_OPTIONS = "auto_unmount";
 
 struct DaemonOptions {
     std::filesystem::path mountPoint;
@@ -22,7 +21,7 @@ struct DaemonOptions {
     std::string socketPath = defaultSocketPath;
     bool daemon = true;
     std::vector<std::string> fuseArguments;
-    FilterLists filters;
+    Configuration configuration;
     bool debug = false;
 };
 

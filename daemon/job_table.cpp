@@ -2,56 +2,74 @@
 
 namespace TessarnFuse {
 
-void JobTable::set(std::int32_t id, JobStatus status)
+void JobTable::add(std::int32_t id, std::shared_ptr<HydrationWaiter> waiter, Clock::time_point now)
 {
     std::lock_guard lock(m_mutex);
-    m_statuses[id] = status;
+    m_jobs[id] = Job{std::move(waiter), JobStatus::Queued, now};
 }
 
 std::optional<JobStatus> JobTable::get(std::int32_t id) const
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_statuses.find(id);
-    if (found == m_statuses.end())
+    const auto found = m_jobs.find(id);
+    if (found == m_jobs.end())
         return std::nullopt;
-    return found->second;
+    return found->second.status;
 }
 
 bool JobTable::update(std::int32_t id, JobStatus status)
 {
     std::lock_guard lock(m_mutex);
-    const auto found = m_statuses.find(id);
-    if (found == m_statuses.end())
+    const auto found = m_jobs.find(id);
+    if (found == m_jobs.end())
         return false;
-    found->second = status;
+    found->second.status = status;
     return true;
 }
 
-bool JobTable::remove(std::int32_t id)
+std::shared_ptr<HydrationWaiter> JobTable::take(std::int32_t id)
 {
     std::lock_guard lock(m_mutex);
-    return m_statuses.erase(id) > 0;
+    const auto found = m_jobs.find(id);
+    if (found == m_jobs.end())
+        return nullptr;
+    auto waiter = std::move(found->second.waiter);
+    m_jobs.erase(found);
+    return waiter;
 }
 
-void JobTable::failWaiting()
+std::vector<std::shared_ptr<HydrationWaiter>> JobTable::takeAll()
 {
     std::lock_guard lock(m_mutex);
-    for (auto& [id, status] : m_statuses) {
-        if (status == JobStatus::Queued || status == JobStatus::Sent)
-            status = JobStatus::Failed;
+    std::vector<std::shared_ptr<HydrationWaiter>> waiters;
+    for (auto& [id, job] : m_jobs)
+        waiters.push_back(std::move(job.waiter));
+    m_jobs.clear();
+    return waiters;
+}
+
+std::vector<std::shared_ptr<HydrationWaiter>> JobTable::takeStalled(Clock::time_point now,
+                                                                    Clock::duration limit)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::shared_ptr<HydrationWaiter>> stalled;
+    for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+        if (job->second.waiter->progressed())
+            job->second.lastNews = now;
+        if (now - job->second.lastNews < limit) {
+            ++job;
+            continue;
+        }
+        stalled.push_back(std::move(job->second.waiter));
+        job = m_jobs.erase(job);
     }
+    return stalled;
 }
 
-void JobTable::setClientPid(std::int64_t pid)
+bool JobTable::empty() const
 {
     std::lock_guard lock(m_mutex);
-    m_clientPid = pid;
-}
-
-std::int64_t JobTable::clientPid() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_clientPid;
+    return m_jobs.empty();
 }
 
 } // namespace TessarnFuse

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fmt/format.h>
-#include <fuse3/fuse.h>
 #include <iostream>
 #include <memory>
 #include <syslog.h>
@@ -40,17 +39,25 @@ bool operationLogEnabled()
     return context && context->debug;
 }
 
-void logOperation(const std::string& path, const char* operation, int result, const char* format,
+void logOperation(const LogPath& where, const char* operation, int result, const char* format,
                   ...)
 {
-    if (!operationLogEnabled() || path == excludedPath)
+    if (!operationLogEnabled())
+        return;
+    std::string path;
+    try {
+        path = where.text();
+    } catch (...) {
+        return;
+    }
+    if (path == excludedPath)
         return;
     va_list arguments;
     va_start(arguments, format);
     try {
         const auto message = formatted(format, arguments);
         const char* mark = result < 0 ? "❌" : "✅";
-        const auto* request = fuse_get_context();
+        const auto* request = currentCaller();
         const auto line =
             request ? fmt::format("[ pid = {} {} uuid = {}] {} {} {} {}", request->pid,
                                   processName(request->pid), request->uid, operation, message,
@@ -68,7 +75,7 @@ void logOperation(const std::string& path, const char* operation, int result, co
 void fuseLogHook(enum fuse_log_level, const char* format, va_list arguments)
 {
     try {
-        const auto* request = fuse_get_context();
+        const auto* request = currentCaller();
         const auto line = fmt::format("fuse: {} {}", request ? processName(request->pid) : "",
                                       formatted(format, arguments));
         std::cout << line;

@@ -2,16 +2,17 @@
 // FUSE library's own messages always.
 #pragma once
 
+#include "paths.h"
+
 #include <cstdarg>
 #include <fuse3/fuse_log.h>
-#include <string>
 
 namespace TessarnFuse {
 
 bool operationLogEnabled();
 
 // The mark at the end says whether result is negative. Formats nothing without -d.
-void logOperation(const std::string& path, const char* operation, int result, const char* format,
+void logOperation(const LogPath& path, const char* operation, int result, const char* format,
                   ...) __attribute__((format(printf, 4, 5)));
 
 void fuseLogHook(enum fuse_log_level level, const char* format, va_list arguments);

@@ -1,10 +1,9 @@
 // The one operation table handed to FUSE.
 #include "operations.h"
 
+#include "caller.h"
 #include "console.h"
 #include "operation_log.h"
-#include "startup.h"
-#include "stop_signals.h"
 
 #include <cerrno>
 #include <exception>
@@ -25,46 +24,45 @@ void reportEscaped() noexcept
     }
 }
 
-// No exception may reach libfuse's C code: it becomes the operation's failure and a line on
-// standard error.
+// Names the caller for what the operation logs, and lets no exception reach libfuse's C code:
+// it becomes the operation's failure and a line on standard error.
 template <auto operation>
 struct Guarded;
 
-template <typename... Arguments, int (*operation)(Arguments...)>
+template <typename... Arguments, void (*operation)(fuse_req_t, Arguments...)>
 struct Guarded<operation> {
-    static int call(Arguments... arguments) noexcept
+    static void call(fuse_req_t request, Arguments... arguments) noexcept
     {
+        const auto caller = callerOf(request);
+        const ServingCaller serving(caller);
         try {
-            return operation(arguments...);
+            operation(request, arguments...);
         } catch (...) {
             reportEscaped();
+            fuse_reply_err(request, EIO);
         }
-        return -EIO;
     }
 };
 
-void* guardedInit(fuse_conn_info* connection, fuse_config* config) noexcept
+void guardedInit(void* data, fuse_conn_info* connection) noexcept
 {
     try {
-        return init(connection, config);
+        init(data, connection);
     } catch (...) {
         reportEscaped();
-        return nullptr;
     }
 }
 
-// Serves no request: FUSE calls it just before it frees the served file system, the last moment
-// to keep a stop signal from reaching that.
-void destroy(void*) noexcept
-{
-    stopServingFilesystem();
-}
-
 // Every slot not set here stays empty, so FUSE's defaults apply to it.
-fuse_operations makeTable()
+fuse_lowlevel_ops makeTable()
 {
-    fuse_operations table{};
+    fuse_lowlevel_ops table{};
+    table.init = guardedInit;
+    table.lookup = Guarded<lookup>::call;
+    table.forget = forget;
+    table.forget_multi = forgetMulti;
     table.getattr = Guarded<getattr>::call;
+    table.setattr = Guarded<setattr>::call;
     table.readlink = Guarded<readlink>::call;
     table.mknod = Guarded<mknod>::call;
     table.mkdir = Guarded<mkdir>::call;
@@ -73,44 +71,37 @@ fuse_operations makeTable()
     table.symlink = Guarded<symlink>::call;
     table.rename = Guarded<rename>::call;
     table.link = Guarded<link>::call;
-    table.chmod = Guarded<chmod>::call;
-    table.chown = Guarded<chown>::call;
-    table.truncate = Guarded<truncate>::call;
     table.open = Guarded<open>::call;
     table.read = Guarded<read>::call;
     table.write = Guarded<write>::call;
-    table.statfs = Guarded<statfs>::call;
     table.release = Guarded<release>::call;
     table.fsync = Guarded<fsync>::call;
+    table.opendir = Guarded<opendir>::call;
+    table.readdir = Guarded<readdir>::call;
+    table.releasedir = Guarded<releasedir>::call;
+    table.statfs = Guarded<statfs>::call;
     table.setxattr = Guarded<setxattr>::call;
     table.getxattr = Guarded<getxattr>::call;
     table.listxattr = Guarded<listxattr>::call;
     table.removexattr = Guarded<removexattr>::call;
-    table.readdir = Guarded<readdir>::call;
-    table.init = guardedInit;
     table.access = Guarded<access>::call;
     table.create = Guarded<create>::call;
-    table.utimens = Guarded<utimens>::call;
-    table.destroy = destroy;
     return table;
 }
 
-const fuse_operations operationTable = makeTable();
+const fuse_lowlevel_ops operationTable = makeTable();
 
 } // namespace
 
-void* init(fuse_conn_info*, fuse_config* config)
+void init(void*, fuse_conn_info*)
 {
-    // The inode numbers of the files underneath are the ones applications see; first, so that
-    // nothing that fails below can leave it unset.
-    config->use_ino = 1;
-    logOperation("/path", "_init", 1, "**** INIT called");
-    serveUntilStopped(fuse_get_context()->fuse);
-    startSocketThread();
-    return nullptr;
+    // The kernel's own request: nobody's process.
+    const Caller kernel;
+    const ServingCaller serving(kernel);
+    logOperation(LogPath("/path"), "_init", 1, "**** INIT called");
 }
 
-const fuse_operations& table()
+const fuse_lowlevel_ops& table()
 {
     return operationTable;
 }

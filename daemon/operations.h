@@ -1,41 +1,75 @@
-// The FUSE operations, each forwarding to the folder underneath the mount. They return 0, a
-// count or a negated errno, and may throw: the table in operations.cpp catches at the boundary.
+// The FUSE operations, each forwarding to the folder underneath the mount through the inodes'
+// descriptors. Each replies to its request exactly once, as its last step; an exception before
+// that reply is caught at the boundary in operations.cpp and answered with EIO.
 #pragma once
 
-#include <fuse3/fuse.h>
+#include "inode_table.h"
+
+#include <fuse3/fuse_lowlevel.h>
 
 namespace TessarnFuse::Operations {
 
-int getattr(const char* path, struct stat* st, fuse_file_info* fi);
-int readlink(const char* path, char* buffer, size_t size);
-int mknod(const char* path, mode_t mode, dev_t device);
-int mkdir(const char* path, mode_t mode);
-int unlink(const char* path);
-int rmdir(const char* path);
-int symlink(const char* target, const char* path);
-int rename(const char* from, const char* to, unsigned int flags);
-int link(const char* from, const char* to);
-int chmod(const char* path, mode_t mode, fuse_file_info* fi);
-int chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi);
-int truncate(const char* path, off_t size, fuse_file_info* fi);
-int open(const char* path, fuse_file_info* fi);
-int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi);
-int write(const char* path, const char* data, size_t size, off_t offset, fuse_file_info* fi);
-int statfs(const char* path, struct statvfs* buffer);
-int release(const char* path, fuse_file_info* fi);
-int fsync(const char* path, int dataSync, fuse_file_info* fi);
-int setxattr(const char* path, const char* name, const char* value, size_t size, int flags);
-int getxattr(const char* path, const char* name, char* buffer, size_t size);
-int listxattr(const char* path, char* list, size_t size);
-int removexattr(const char* path, const char* name);
-int readdir(const char* path, void* buffer, fuse_fill_dir_t filler, off_t offset,
-            fuse_file_info* fi, fuse_readdir_flags flags);
-void* init(fuse_conn_info* connection, fuse_config* config);
-int access(const char* path, int mask);
-int create(const char* path, mode_t mode, fuse_file_info* fi);
-int utimens(const char* path, const struct timespec times[2], fuse_file_info* fi);
+// The session's inodes, handed to FUSE as the session's data.
+inline InodeTable& inodesOf(fuse_req_t request)
+{
+    return *static_cast<InodeTable*>(fuse_req_userdata(request));
+}
+
+// 0 or a negated errno, as the reply it stands for.
+inline void replyResult(fuse_req_t request, int result)
+{
+    fuse_reply_err(request, result < 0 ? -result : 0);
+}
+
+// Looks the name up and makes it known to the kernel; 0 or a negated errno.
+int lookupEntry(fuse_req_t request, int parentFd, const char* name, fuse_entry_param& entry);
+void replyEntry(fuse_req_t request, const fuse_entry_param& entry);
+// The attributes the mount shows: those underneath, with a placeholder's recorded size.
+int attributesOf(int fd, struct stat& st);
+
+void lookup(fuse_req_t request, fuse_ino_t parent, const char* name);
+void forget(fuse_req_t request, fuse_ino_t inode, uint64_t lookups) noexcept;
+void forgetMulti(fuse_req_t request, size_t count, fuse_forget_data* forgets) noexcept;
+
+void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int valid,
+             fuse_file_info* fi);
+void readlink(fuse_req_t request, fuse_ino_t inode);
+void access(fuse_req_t request, fuse_ino_t inode, int mask);
+void statfs(fuse_req_t request, fuse_ino_t inode);
+
+void mknod(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode, dev_t device);
+void mkdir(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode);
+void symlink(fuse_req_t request, const char* target, fuse_ino_t parent, const char* name);
+void link(fuse_req_t request, fuse_ino_t inode, fuse_ino_t newParent, const char* newName);
+void create(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode,
+            fuse_file_info* fi);
+
+void unlink(fuse_req_t request, fuse_ino_t parent, const char* name);
+void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name);
+void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t newParent,
+            const char* newName, unsigned int flags);
+void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void readdir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+             fuse_file_info* fi);
+void releasedir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+
+void open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi);
+void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, off_t offset,
+           fuse_file_info* fi);
+void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void fsync(fuse_req_t request, fuse_ino_t inode, int dataSync, fuse_file_info* fi);
+
+void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char* value,
+              size_t size, int flags);
+void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size);
+void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size);
+void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name);
+
+void init(void* data, fuse_conn_info* connection);
 
 // The table handed to FUSE, every operation guarded against escaping exceptions.
-const fuse_operations& table();
+const fuse_lowlevel_ops& table();
 
 } // namespace TessarnFuse::Operations

@@ -1,37 +1,23 @@
-// Attributes, permissions, times and file-system statistics.
+// Attributes, permissions, times, links' targets and file-system statistics.
 #include "errno_result.h"
 #include "operation_log.h"
 #include "operations.h"
-#include "paths.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <grp.h>
-#include <nlohmann/json.hpp>
+#include <linux/limits.h>
 #include <optional>
 #include <pwd.h>
+#include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <tessarn.h>
 #include <unistd.h>
 #include <vector>
 
 namespace TessarnFuse::Operations {
 
 namespace {
-
-// The size the record promises for a placeholder whose content is not downloaded yet. An
-// undecodable record is no reason to stop serving the file: the plain size stands.
-std::optional<unsigned long> placeholderSize(const std::string& path)
-{
-    try {
-        const auto record = Tessarn::PlaceHolderAttributes::fromAttributes(path);
-        if (record)
-            return record->size;
-    } catch (const nlohmann::json::exception&) {
-    }
-    return std::nullopt;
-}
 
 // getpwuid and getgrgid share static buffers between threads; the _r forms do not. A group with
 // many members needs a large buffer.
@@ -54,8 +40,10 @@ std::optional<std::string> nameOf(int (*lookup)(Id, Entry*, char*, size_t, Entry
     return std::nullopt;
 }
 
-void logChown(const std::string& path, uid_t uid, gid_t gid, int result)
+void logChown(const LogPath& path, uid_t uid, gid_t gid, int result)
 {
+    if (!operationLogEnabled())
+        return;
     const auto user = nameOf(&::getpwuid_r, uid, &passwd::pw_name);
     const auto group = nameOf(&::getgrgid_r, gid, &group::gr_name);
     const int id[] = {static_cast<int>(uid), static_cast<int>(gid)};
@@ -66,82 +54,136 @@ void logChown(const std::string& path, uid_t uid, gid_t gid, int result)
         logOperation(path, "chown", result, "chown to %d:%d", id[0], id[1]);
 }
 
-} // namespace
-
-int getattr(const char* fusePath, struct stat* st, fuse_file_info*)
+int changeMode(int fd, const fuse_file_info* fi, mode_t mode)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::lstat(path.c_str(), st));
-    logOperation(path, "getattr", loggedValue(result), "getattr inode: %ld",
-                 static_cast<long>(st->st_ino));
-    if (result < 0)
-        return result;
-    if (!S_ISDIR(st->st_mode) && st->st_size == 0) {
-        if (const auto size = placeholderSize(path))
-            st->st_size = static_cast<off_t>(*size);
+    return resultOf(fi ? ::fchmod(static_cast<int>(fi->fh), mode)
+                       : ::chmod(procPath(fd).c_str(), mode));
+}
+
+int changeSize(int fd, const fuse_file_info* fi, off_t size)
+{
+    return resultOf(fi ? ::ftruncate(static_cast<int>(fi->fh), size)
+                       : ::truncate(procPath(fd).c_str(), size));
+}
+
+timespec timeToSet(int valid, int setBit, int nowBit, const timespec& given)
+{
+    if (valid & nowBit)
+        return {0, UTIME_NOW};
+    if (valid & setBit)
+        return given;
+    return {0, UTIME_OMIT};
+}
+
+int changeTimes(int fd, const fuse_file_info* fi, const struct stat& wanted, int valid)
+{
+    const timespec times[2] = {
+        timeToSet(valid, FUSE_SET_ATTR_ATIME, FUSE_SET_ATTR_ATIME_NOW, wanted.st_atim),
+        timeToSet(valid, FUSE_SET_ATTR_MTIME, FUSE_SET_ATTR_MTIME_NOW, wanted.st_mtim)};
+    if (fi)
+        return resultOf(::futimens(static_cast<int>(fi->fh), times));
+    // Through the link the times of a symbolic link itself change, not those of its target.
+    return resultOf(::utimensat(AT_FDCWD, procPath(fd).c_str(), times, 0));
+}
+
+// The changes in the order the kernel's setattr carries them, each logged as its own call; the
+// first failure ends the request.
+int applyAttributes(int fd, const fuse_file_info* fi, const struct stat& wanted, int valid)
+{
+    const LogPath path(fd);
+    if (valid & FUSE_SET_ATTR_MODE) {
+        const int result = changeMode(fd, fi, wanted.st_mode);
+        logOperation(path, "chmod", loggedValue(result), "chmod to %o", wanted.st_mode);
+        if (result < 0)
+            return result;
+    }
+    if (valid & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID)) {
+        const uid_t uid = (valid & FUSE_SET_ATTR_UID) ? wanted.st_uid : static_cast<uid_t>(-1);
+        const gid_t gid = (valid & FUSE_SET_ATTR_GID) ? wanted.st_gid : static_cast<gid_t>(-1);
+        const int result =
+            resultOf(::fchownat(fd, "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW));
+        logChown(path, uid, gid, result);
+        if (result < 0)
+            return result;
+    }
+    if (valid & FUSE_SET_ATTR_SIZE) {
+        const int result = changeSize(fd, fi, wanted.st_size);
+        logOperation(path, "truncate", loggedValue(result), "truncate to %d bytes",
+                     static_cast<int>(wanted.st_size));
+        if (result < 0)
+            return result;
+    }
+    if (valid & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME)) {
+        const int result = changeTimes(fd, fi, wanted, valid);
+        logOperation(path, "utimens", loggedValue(result), "%s", "");
+        if (result < 0)
+            return result;
     }
     return 0;
 }
 
-int readlink(const char* fusePath, char* buffer, size_t size)
+void replyAttributes(fuse_req_t request, int fd)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::readlink(path.c_str(), buffer, size - 1));
-    if (result >= 0)
-        buffer[result] = '\0';
-    logOperation(path, "readlink", loggedValue(result), "readlink");
-    return result < 0 ? result : 0;
+    struct stat st {};
+    const int result = attributesOf(fd, st);
+    logOperation(LogPath(fd), "getattr", loggedValue(result), "getattr inode: %ld",
+                 static_cast<long>(st.st_ino));
+    if (result < 0)
+        replyResult(request, result);
+    else
+        fuse_reply_attr(request, &st, 0);
 }
 
-int chmod(const char* fusePath, mode_t mode, fuse_file_info*)
+} // namespace
+
+void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info*)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::chmod(path.c_str(), mode));
-    logOperation(path, "chmod", loggedValue(result), "chmod to %o", mode);
-    return result;
+    replyAttributes(request, inodesOf(request).get(inode)->fd());
 }
 
-int chown(const char* fusePath, uid_t uid, gid_t gid, fuse_file_info*)
+void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int valid,
+             fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::lchown(path.c_str(), uid, gid));
-    if (operationLogEnabled())
-        logChown(path, uid, gid, result);
-    return result;
+    const auto object = inodesOf(request).get(inode);
+    const int result = applyAttributes(object->fd(), fi, *attributes, valid);
+    if (result < 0)
+        replyResult(request, result);
+    else
+        replyAttributes(request, object->fd());
 }
 
-int truncate(const char* fusePath, off_t size, fuse_file_info*)
+void readlink(fuse_req_t request, fuse_ino_t inode)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::truncate(path.c_str(), size));
-    logOperation(path, "truncate", loggedValue(result), "truncate to %d bytes",
-                 static_cast<int>(size));
-    return result;
+    const int fd = inodesOf(request).get(inode)->fd();
+    char target[PATH_MAX + 1];
+    int result = resultOf(::readlinkat(fd, "", target, sizeof(target)));
+    if (result == static_cast<int>(sizeof(target)))
+        result = -ENAMETOOLONG;
+    logOperation(LogPath(fd), "readlink", loggedValue(result), "readlink");
+    if (result < 0)
+        return replyResult(request, result);
+    target[result] = '\0';
+    fuse_reply_readlink(request, target);
 }
 
-int utimens(const char* fusePath, const struct timespec times[2], fuse_file_info*)
+void access(fuse_req_t request, fuse_ino_t inode, int mask)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result =
-        resultOf(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW));
-    logOperation(path, "utimens", loggedValue(result), "%s", "");
-    return result;
+    const int fd = inodesOf(request).get(inode)->fd();
+    const int result = resultOf(::access(procPath(fd).c_str(), mask));
+    logOperation(LogPath(fd), "access", loggedValue(result), "%s", "");
+    replyResult(request, result);
 }
 
-int access(const char* fusePath, int mask)
+void statfs(fuse_req_t request, fuse_ino_t inode)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::access(path.c_str(), mask));
-    logOperation(path, "access", loggedValue(result), "%s", "");
-    return result;
-}
-
-int statfs(const char* fusePath, struct statvfs* buffer)
-{
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::statvfs(path.c_str(), buffer));
-    logOperation(path, "statfs", loggedValue(result), "%s", "");
-    return result;
+    const int fd = inodesOf(request).get(inode)->fd();
+    struct statvfs buffer {};
+    const int result = resultOf(::fstatvfs(fd, &buffer));
+    logOperation(LogPath(fd), "statfs", loggedValue(result), "%s", "");
+    if (result < 0)
+        replyResult(request, result);
+    else
+        fuse_reply_statfs(request, &buffer);
 }
 
 } // namespace TessarnFuse::Operations

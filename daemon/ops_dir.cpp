@@ -2,70 +2,127 @@
 #include "errno_result.h"
 #include "operation_log.h"
 #include "operations.h"
-#include "paths.h"
 
-#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace TessarnFuse::Operations {
 
 namespace {
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { ::closedir(directory); }
+
+// An open listing: the kernel reads it in pieces, each from where the last one ended.
+struct Listing {
+    DIR* directory;
+    dirent* pending = nullptr; // read, but it did not fit the last piece
+    off_t offset = 0;
 };
+
+Listing* listingOf(const fuse_file_info* fi)
+{
+    return reinterpret_cast<Listing*>(static_cast<std::uintptr_t>(fi->fh));
+}
+
+DIR* openDirectory(int fd)
+{
+    const int listed = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0)
+        return nullptr;
+    DIR* directory = ::fdopendir(listed);
+    if (!directory)
+        ::close(listed);
+    return directory;
+}
+
 } // namespace
 
-int readdir(const char* fusePath, void* buffer, fuse_fill_dir_t filler, off_t, fuse_file_info*,
-            fuse_readdir_flags)
+void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
-    const std::unique_ptr<DIR, DirectoryCloser> directory(::opendir(path.c_str()));
-    if (!directory) {
-        const int error = -errno;
-        logOperation(path, "readdir", -1, "%s", "");
-        return error;
+    const int fd = inodesOf(request).get(inode)->fd();
+    DIR* directory = openDirectory(fd);
+    const int result = directory ? 0 : -errno;
+    logOperation(LogPath(fd), "readdir", loggedValue(result), "%s", "");
+    if (!directory)
+        return replyResult(request, result);
+    fi->fh = reinterpret_cast<std::uintptr_t>(new Listing{directory});
+    if (fuse_reply_open(request, fi) == -ENOENT) {
+        ::closedir(directory);
+        delete listingOf(fi);
     }
-    // Offset 0 for every entry: FUSE takes the whole listing in one pass.
-    struct stat st {};
-    while (const auto* entry = ::readdir(directory.get())) {
-        st.st_ino = entry->d_ino;
-        st.st_mode = static_cast<mode_t>(entry->d_type) << 12;
-        if (filler(buffer, entry->d_name, &st, 0, fuse_fill_dir_flags{}) != 0)
+}
+
+void readdir(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
+{
+    auto& listing = *listingOf(fi);
+    if (offset != listing.offset) {
+        ::seekdir(listing.directory, offset);
+        listing.pending = nullptr;
+        listing.offset = offset;
+    }
+    std::vector<char> buffer(size);
+    size_t used = 0;
+    for (;;) {
+        if (!listing.pending) {
+            errno = 0;
+            listing.pending = ::readdir(listing.directory);
+            if (!listing.pending && errno != 0 && used == 0)
+                return replyResult(request, -errno);
+            if (!listing.pending)
+                break;
+        }
+        struct stat st {};
+        st.st_ino = listing.pending->d_ino;
+        st.st_mode = static_cast<mode_t>(listing.pending->d_type) << 12;
+        const auto next = listing.pending->d_off;
+        const auto needed = fuse_add_direntry(request, buffer.data() + used, size - used,
+                                              listing.pending->d_name, &st, next);
+        if (needed > size - used)
             break;
+        used += needed;
+        listing.pending = nullptr;
+        listing.offset = next;
     }
-    logOperation(path, "readdir", 0, "%s", "");
-    return 0;
+    fuse_reply_buf(request, buffer.data(), used);
 }
 
-int unlink(const char* fusePath)
+void releasedir(fuse_req_t request, fuse_ino_t, fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::unlink(path.c_str()));
-    logOperation(path, "unlink", loggedValue(result), "%s", "");
-    return result;
+    const std::unique_ptr<Listing> listing(listingOf(fi));
+    ::closedir(listing->directory);
+    fuse_reply_err(request, 0);
 }
 
-int rmdir(const char* fusePath)
+void unlink(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const auto path = rootRelativePath(fusePath);
-    const int result = resultOf(::rmdir(path.c_str()));
-    logOperation(path, "rmdir", loggedValue(result), "%s", "");
-    return result;
+    const int fd = inodesOf(request).get(parent)->fd();
+    const int result = resultOf(::unlinkat(fd, name, 0));
+    logOperation(LogPath(fd, name), "unlink", loggedValue(result), "%s", "");
+    replyResult(request, result);
+}
+
+void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name)
+{
+    const int fd = inodesOf(request).get(parent)->fd();
+    const int result = resultOf(::unlinkat(fd, name, AT_REMOVEDIR));
+    logOperation(LogPath(fd, name), "rmdir", loggedValue(result), "%s", "");
+    replyResult(request, result);
 }
 
 // The flags are honoured: RENAME_NOREPLACE must never overwrite, RENAME_EXCHANGE must swap.
-int rename(const char* fusePathFrom, const char* fusePathTo, unsigned int flags)
+void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t newParent,
+            const char* newName, unsigned int flags)
 {
-    const auto from = rootRelativePath(fusePathFrom);
-    const auto to = rootRelativePath(fusePathTo);
-    const int result =
-        resultOf(::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags));
-    logOperation(from, "rename", loggedValue(result), "rename %s to %s", from.c_str(),
-                 to.c_str());
-    return result;
+    const int fromFd = inodesOf(request).get(parent)->fd();
+    const int toFd = inodesOf(request).get(newParent)->fd();
+    const int result = resultOf(::renameat2(fromFd, name, toFd, newName, flags));
+    if (operationLogEnabled()) {
+        const LogPath from(fromFd, name);
+        logOperation(from, "rename", loggedValue(result), "rename %s to %s", from.text().c_str(),
+                     rootRelativePath(toFd, newName).c_str());
+    }
+    replyResult(request, result);
 }
 
 } // namespace TessarnFuse::Operations

@@ -2,10 +2,10 @@
 #include "errno_result.h"
 #include "operation_log.h"
 #include "operations.h"
-#include "paths.h"
 
 #include <cstdint>
 #include <unistd.h>
+#include <vector>
 
 namespace TessarnFuse::Operations {
 
@@ -14,54 +14,62 @@ int descriptorOf(const fuse_file_info* fi)
 {
     return static_cast<int>(fi->fh);
 }
+
+int inodeFd(fuse_req_t request, fuse_ino_t inode)
+{
+    return inodesOf(request).get(inode)->fd();
+}
 } // namespace
 
-int read(const char* fusePath, char* buffer, size_t size, off_t offset, fuse_file_info* fi)
+void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
+    const LogPath path(inodeFd(request, inode));
     logOperation(path, "read", 0, "read %d bytes at offset %d", static_cast<int>(size),
                  static_cast<int>(offset));
-    const int result = resultOf(::pread(descriptorOf(fi), buffer, size, offset));
+    // One buffer per worker, grown to the largest read it served.
+    thread_local std::vector<char> buffer;
+    if (buffer.size() < size)
+        buffer.resize(size);
+    const int result = resultOf(::pread(descriptorOf(fi), buffer.data(), size, offset));
     if (result < 0) {
         logOperation(path, "read", -1, "read %d bytes at offset %d", static_cast<int>(size),
                      static_cast<int>(offset));
-        return result;
+        return replyResult(request, result);
     }
     logOperation(path, "read", 0, "%d bytes read at offset %d", result,
                  static_cast<int>(offset));
-    return result;
+    fuse_reply_buf(request, buffer.data(), static_cast<size_t>(result));
 }
 
-int write(const char* fusePath, const char* data, size_t size, off_t offset, fuse_file_info* fi)
+void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, off_t offset,
+           fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
+    const LogPath path(inodeFd(request, inode));
     const auto at = static_cast<intmax_t>(offset);
     logOperation(path, "write", 0, "write %zu bytes at offset %jd", size, at);
     const int result = resultOf(::pwrite(descriptorOf(fi), data, size, offset));
     if (result < 0) {
         logOperation(path, "write", -1, "write %zu bytes at offset %jd", size, at);
-        return result;
+        return replyResult(request, result);
     }
     logOperation(path, "write", 0, "%d bytes written at offset %jd", result, at);
-    return result;
+    fuse_reply_write(request, static_cast<size_t>(result));
 }
 
-int release(const char* fusePath, fuse_file_info* fi)
+void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
-    logOperation(path, "close", 0, "%s", "");
+    logOperation(LogPath(inodeFd(request, inode)), "close", 0, "%s", "");
     ::close(descriptorOf(fi));
-    return 0;
+    fuse_reply_err(request, 0);
 }
 
 // Reports what the flush did: an application that fsyncs must learn when its data is not safe.
-int fsync(const char* fusePath, int dataSync, fuse_file_info* fi)
+void fsync(fuse_req_t request, fuse_ino_t inode, int dataSync, fuse_file_info* fi)
 {
-    const auto path = rootRelativePath(fusePath);
     const int fd = descriptorOf(fi);
     const int result = resultOf(dataSync ? ::fdatasync(fd) : ::fsync(fd));
-    logOperation(path, "fsync", loggedValue(result), "%s", "");
-    return result;
+    logOperation(LogPath(inodeFd(request, inode)), "fsync", loggedValue(result), "%s", "");
+    replyResult(request, result);
 }
 
 } // namespace TessarnFuse::Operations

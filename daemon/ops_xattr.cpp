@@ -1,11 +1,12 @@
 // Extended attributes pass through, placeholder record included. Two names are answered by the
 // daemon itself: the real size of the content, and a default record for files without one.
 #include "errno_result.h"
+#include "inode_xattr.h"
 #include "operation_log.h"
 #include "operations.h"
-#include "paths.h"
 
-#include <cstring>
+#include <cerrno>
+#include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <tessarn.h>
@@ -19,14 +20,25 @@ using Tessarn::Constants::placeholderAttribute;
 using Tessarn::Constants::realSizeAttribute;
 
 // An attribute value by the kernel's rule: size 0 asks for the length only.
-int answerValue(std::string_view value, char* buffer, size_t size)
+void replyValue(fuse_req_t request, std::string_view value, size_t size)
 {
     if (size == 0)
-        return static_cast<int>(value.size());
-    if (size < value.size())
-        return -ERANGE;
-    std::memcpy(buffer, value.data(), value.size());
-    return static_cast<int>(value.size());
+        fuse_reply_xattr(request, value.size());
+    else if (size < value.size())
+        fuse_reply_err(request, ERANGE);
+    else
+        fuse_reply_buf(request, value.data(), value.size());
+}
+
+// A length, or a negated errno, as the kernel wants it back.
+void replyLength(fuse_req_t request, int result, const std::vector<char>& buffer, size_t size)
+{
+    if (result < 0)
+        replyResult(request, result);
+    else if (size == 0)
+        fuse_reply_xattr(request, static_cast<size_t>(result));
+    else
+        fuse_reply_buf(request, buffer.data(), static_cast<size_t>(result));
 }
 
 const std::vector<unsigned char>& defaultRecord()
@@ -38,43 +50,49 @@ const std::vector<unsigned char>& defaultRecord()
     return bytes;
 }
 
-int realSize(const std::string& path, char* buffer, size_t size)
+void replyRealSize(fuse_req_t request, int fd, size_t size)
 {
     struct stat st {};
-    if (const int result = resultOf(::lstat(path.c_str(), &st)); result < 0)
-        return result;
-    return answerValue(std::to_string(st.st_size), buffer, size);
+    if (const int result = resultOf(::fstatat(fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW));
+        result < 0)
+        return replyResult(request, result);
+    replyValue(request, std::to_string(st.st_size), size);
 }
 
 } // namespace
 
-int getxattr(const char* fusePath, const char* name, char* buffer, size_t size)
+void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size)
 {
-    const auto path = rootRelativePath(fusePath);
+    const int fd = inodesOf(request).get(inode)->fd();
     if (name == realSizeAttribute)
-        return realSize(path, buffer, size);
-    const int result = Xattr::getxattr(path, name, buffer, size);
+        return replyRealSize(request, fd, size);
+    std::vector<char> buffer(size);
+    const int result = InodeXattr::get(fd, name, buffer.data(), size);
     if (result != -ENODATA || name != placeholderAttribute)
-        return result;
-    logOperation(path, "getxattr", 0, "Returning default data for %s", name);
+        return replyLength(request, result, buffer, size);
+    logOperation(LogPath(fd), "getxattr", 0, "Returning default data for %s", name);
     const auto& record = defaultRecord();
-    return answerValue({reinterpret_cast<const char*>(record.data()), record.size()}, buffer,
-                       size);
+    replyValue(request, {reinterpret_cast<const char*>(record.data()), record.size()}, size);
 }
 
-int setxattr(const char* fusePath, const char* name, const char* value, size_t size, int flags)
+void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char* value,
+              size_t size, int flags)
 {
-    return Xattr::setxattr(rootRelativePath(fusePath), name, value, size, flags);
+    const int fd = inodesOf(request).get(inode)->fd();
+    replyResult(request, InodeXattr::set(fd, name, value, size, flags));
 }
 
-int listxattr(const char* fusePath, char* list, size_t size)
+void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size)
 {
-    return Xattr::listxattr(rootRelativePath(fusePath), list, size);
+    const int fd = inodesOf(request).get(inode)->fd();
+    std::vector<char> buffer(size);
+    replyLength(request, InodeXattr::list(fd, buffer.data(), size), buffer, size);
 }
 
-int removexattr(const char* fusePath, const char* name)
+void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name)
 {
-    return Xattr::removexattr(rootRelativePath(fusePath), name);
+    const int fd = inodesOf(request).get(inode)->fd();
+    replyResult(request, InodeXattr::remove(fd, name));
 }
 
 } // namespace TessarnFuse::Operations

@@ -1,24 +1,46 @@
 #include "paths.h"
 
-#include "console.h"
 #include "context.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+#include <climits>
+#include <string_view>
 #include <unistd.h>
 
 namespace TessarnFuse {
 
-std::string rootRelativePath(const char* fusePath)
+std::string procPath(int fd)
 {
-    // Every thread enters the same directory, so the shared working directory is safe.
-    if (::fchdir(daemonContext()->rootFd) != 0) {
-        printError("Failed to chdir to root: ", std::strerror(errno));
-        // Without the root every relative path would name something else: stop at once.
-        std::_Exit(255);
-    }
-    return std::string(".") + fusePath;
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+std::string rootRelativePath(int fd)
+{
+    // The kernel keeps the link up to date through renames, made by anyone.
+    char target[2 * PATH_MAX];
+    const auto length = ::readlink(procPath(fd).c_str(), target, sizeof(target));
+    if (length < 0)
+        return "./?";
+    const std::string_view path(target, static_cast<std::size_t>(length));
+    const std::string_view root = daemonContext()->mountPoint.native();
+    if (!path.starts_with(root) || (path.size() > root.size() && path[root.size()] != '/'))
+        return std::string(path);
+    const auto inside = path.substr(root.size());
+    return inside.empty() ? "./" : "." + std::string(inside);
+}
+
+std::string rootRelativePath(int parentFd, const char* name)
+{
+    auto path = rootRelativePath(parentFd);
+    if (!path.ends_with('/'))
+        path += '/';
+    return path + name;
+}
+
+const std::string& LogPath::text() const
+{
+    if (!m_text)
+        m_text = m_name ? rootRelativePath(m_fd, m_name) : rootRelativePath(m_fd);
+    return *m_text;
 }
 
 } // namespace TessarnFuse

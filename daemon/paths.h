@@ -1,11 +1,32 @@
+// Where things are underneath the mount. System calls go relative to inode descriptors; paths
+// are only for the operation log and the hydration requests, which name files by their place
+// in the folder: "./" for the folder itself, "./docs/a.txt" for a file in it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace TessarnFuse {
 
-// The FUSE path as a path relative to the folder underneath the mount, after making that folder
-// the working directory again. Every operation maps its paths through here first.
-std::string rootRelativePath(const char* fusePath);
+// The path a descriptor stands for, for the calls that want a path: it reaches the object
+// itself, whatever its name is now.
+std::string procPath(int fd);
+
+std::string rootRelativePath(int fd);
+std::string rootRelativePath(int parentFd, const char* name);
+
+// A path for the log, found only when a line is written, and then once: finding it costs a
+// system call.
+class LogPath {
+public:
+    explicit LogPath(int fd, const char* name = nullptr) : m_fd(fd), m_name(name) {}
+    explicit LogPath(std::string text) : m_text(std::move(text)) {}
+    const std::string& text() const;
+
+private:
+    int m_fd = -1;
+    const char* m_name = nullptr;
+    mutable std::optional<std::string> m_text;
+};
 
 } // namespace TessarnFuse

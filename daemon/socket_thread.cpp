@@ -2,22 +2,24 @@
 
 #include "console.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <vector>
 
 namespace TessarnFuse {
 
 namespace {
-constexpr std::size_t readChunk = 1023;
 constexpr auto resultCommand = "V2/HYDRATE_FILE_RESULT";
 constexpr auto versionCommand = "VERSION";
+constexpr std::size_t readChunk = 64 * 1024;
 
 // Signals are for the main thread, whose wait in the FUSE loop they must interrupt: threads
 // started while this lives block them all. The caller's own mask comes back however it ends.
@@ -36,10 +38,17 @@ public:
 private:
     sigset_t m_previous;
 };
+
+// Often enough that a stalled request ends within a quarter of the limit after it, seldom
+// enough that many waiting requests cost little.
+std::chrono::milliseconds stallCheckInterval(std::chrono::milliseconds limit)
+{
+    return std::clamp(limit / 4, std::chrono::milliseconds(50), std::chrono::milliseconds(60000));
+}
 } // namespace
 
-SocketThread::SocketThread(std::string name, JobTable* jobs, std::chrono::milliseconds tickPeriod)
-    : m_name(std::move(name)), m_jobs(jobs), m_tickPeriod(tickPeriod)
+SocketThread::SocketThread(std::string name, JobTable* jobs)
+    : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), m_name(std::move(name)), m_jobs(jobs)
 {
 }
 
@@ -48,15 +57,17 @@ SocketThread::~SocketThread()
     stop();
     if (m_socket >= 0)
         ::close(m_socket);
+    ::close(m_wake);
 }
 
-bool SocketThread::start(const std::string& socketPath)
+bool SocketThread::start(const std::string& socketPath, std::chrono::milliseconds stallLimit)
 {
     if (m_phase != Phase::NotStarted)
         return true;
+    m_stallLimit = stallLimit;
     auto started = m_started.get_future();
     {
-        const AllSignalsBlocked forTheWorkerAndItsTimer;
+        const AllSignalsBlocked forTheWorker;
         m_worker = std::thread(&SocketThread::run, this);
     }
     started.get();
@@ -65,29 +76,35 @@ bool SocketThread::start(const std::string& socketPath)
     return true;
 }
 
-void SocketThread::post(std::shared_ptr<MsgData> data)
+bool SocketThread::post(std::shared_ptr<MsgData> data, std::shared_ptr<HydrationWaiter> waiter)
 {
-    // Without a running worker nothing would ever send it: no entry, so its open fails at its
-    // first check.
     if (m_phase != Phase::Running)
-        return;
-    if (data->id > 0)
-        m_jobs->set(data->id, JobStatus::Queued);
-    push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::UserData, std::move(data)}));
+        return false;
+    push(std::make_shared<ThreadMsg>(
+        ThreadMsg{MsgKind::UserData, std::move(data), std::move(waiter), 0}));
+    return true;
+}
+
+void SocketThread::interrupt(std::int32_t id)
+{
+    push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Interrupt, nullptr, nullptr, id}));
 }
 
 void SocketThread::push(std::shared_ptr<ThreadMsg> message)
 {
-    std::lock_guard lock(m_queueMutex);
-    m_queue.push_back(std::move(message));
-    m_queueSignal.notify_one();
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(std::move(message));
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(m_wake, &one, sizeof(one));
 }
 
 void SocketThread::stop()
 {
     if (!m_worker.joinable())
         return;
-    push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Exit, nullptr}));
+    push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Exit, nullptr, nullptr, 0}));
     m_phase = Phase::Stopped;
     m_worker.join();
 
@@ -96,85 +113,113 @@ void SocketThread::stop()
         std::lock_guard lock(m_queueMutex);
         unsent.swap(m_queue);
     }
-    // A request that slipped in while stopping would otherwise keep its open waiting.
+    // Nobody else will ever answer them, and every FUSE request needs its reply.
+    for (const auto& waiter : m_jobs->takeAll())
+        waiter->finished(HydrationEnd::Stopping);
     for (const auto& message : unsent) {
-        if (message->kind == MsgKind::UserData && message->data->id > 0)
-            m_jobs->update(message->data->id, JobStatus::Failed);
+        if (message->waiter)
+            message->waiter->finished(HydrationEnd::Stopping);
     }
 }
 
 void SocketThread::run()
 {
     m_started.set_value();
-    m_tickStop = false;
-    try {
-        m_tick = std::thread(&SocketThread::tickLoop, this);
-    } catch (const std::exception& e) {
-        printError("Socket worker: no timer, answers will not be read: ", e.what());
-    }
     for (;;) {
-        std::shared_ptr<ThreadMsg> message;
-        {
-            std::unique_lock lock(m_queueMutex);
-            m_queueSignal.wait(lock, [this] { return !m_queue.empty(); });
-            message = std::move(m_queue.front());
-            m_queue.pop_front();
-        }
+        const int socket = m_socket;
+        pollfd watched[2] = {{m_wake, POLLIN, 0}, {socket, POLLIN, 0}};
+        if (!m_outgoing.empty())
+            watched[1].events |= POLLOUT;
+        const int ready = ::poll(watched, socket >= 0 ? 2 : 1, pollTimeout());
         try {
-            switch (message->kind) {
-            case MsgKind::UserData:
-                handleUserData(*message->data);
-                break;
-            case MsgKind::Tick:
-                handleTick();
-                break;
-            case MsgKind::Exit:
-                m_tickStop = true;
-                if (m_tick.joinable())
-                    m_tick.join();
+            if (ready > 0 && (watched[0].revents & POLLIN) && !handleInbox())
                 return;
+            if (ready > 0 && socket >= 0 && socket == m_socket) {
+                if (watched[1].revents & POLLOUT)
+                    flushOutgoing();
+                if (watched[1].revents & (POLLIN | POLLHUP | POLLERR))
+                    readSocket();
             }
+            checkStalls();
         } catch (const std::exception& e) {
             printError("Socket worker: ", e.what());
         }
     }
 }
 
-void SocketThread::tickLoop()
+// False once the worker must end.
+bool SocketThread::handleInbox()
 {
-    try {
-        while (!m_tickStop) {
-            std::this_thread::sleep_for(m_tickPeriod);
-            push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Tick, nullptr}));
-        }
-    } catch (const std::exception& e) {
-        printError("Socket worker's timer stopped, answers will not be read: ", e.what());
+    std::uint64_t count;
+    [[maybe_unused]] const auto taken = ::read(m_wake, &count, sizeof(count));
+    std::deque<std::shared_ptr<ThreadMsg>> messages;
+    {
+        std::lock_guard lock(m_queueMutex);
+        messages.swap(m_queue);
     }
+    while (!messages.empty()) {
+        const auto message = std::move(messages.front());
+        messages.pop_front();
+        switch (message->kind) {
+        case MsgKind::UserData:
+            handleUserData(*message);
+            break;
+        case MsgKind::Interrupt:
+            finish(message->id, HydrationEnd::Interrupted);
+            break;
+        case MsgKind::Exit: {
+            // What came after the exit is the stop's to end.
+            std::lock_guard lock(m_queueMutex);
+            m_queue.insert(m_queue.begin(), messages.begin(), messages.end());
+            return false;
+        }
+        }
+    }
+    return true;
 }
 
-void SocketThread::handleUserData(const MsgData& data)
+void SocketThread::handleUserData(const ThreadMsg& message)
 {
+    const auto& data = *message.data;
     printLine("Received user data message");
     printLine("Sending ", data.id, ": ", data.command, " ", data.file, " on ", m_name);
+    const bool waited = data.id > 0 && message.waiter;
+    if (waited) {
+        m_jobs->add(data.id, message.waiter, JobTable::Clock::now());
+        message.waiter->waiting(data.id);
+    }
     if (!sendMessage(data)) {
         printLine("Failed to send msg ", data.id, ": ", data.command);
-        if (data.id > 0)
-            m_jobs->update(data.id, JobStatus::Failed);
-        return;
-    }
-    if (data.id > 0) {
-        m_jobs->update(data.id, JobStatus::Sent);
-        printLine("Storing sent message ID", data.id);
+        if (waited)
+            finish(data.id, HydrationEnd::Failed);
     }
 }
 
-void SocketThread::handleTick()
+void SocketThread::finish(std::int32_t id, HydrationEnd end)
 {
-    const auto bytes = readSocket();
-    if (bytes.empty())
+    if (const auto waiter = m_jobs->take(id))
+        waiter->finished(end);
+}
+
+void SocketThread::checkStalls()
+{
+    if (m_stallLimit.count() == 0 || m_jobs->empty())
         return;
-    printLine("Message received: ", bytes);
-    handleMessages(bytes);
+    const auto now = JobTable::Clock::now();
+    if (now < m_nextStallCheck)
+        return;
+    m_nextStallCheck = now + stallCheckInterval(m_stallLimit);
+    for (const auto& waiter : m_jobs->takeStalled(now, m_stallLimit))
+        waiter->finished(HydrationEnd::TimedOut);
+}
+
+int SocketThread::pollTimeout() const
+{
+    if (m_stallLimit.count() == 0 || m_jobs->empty())
+        return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextStallCheck -
+                                                                   JobTable::Clock::now());
+    return static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, INT32_MAX));
 }
 
 bool SocketThread::connectSocket(const std::string& path)
@@ -185,17 +230,18 @@ bool SocketThread::connectSocket(const std::string& path)
         return false;
     }
     // Close-on-exec: FUSE's unmount helper must not keep the connection open after we close it.
-    m_socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_socket < 0)
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
         return false;
-    ::fcntl(m_socket, F_SETFL, ::fcntl(m_socket, F_GETFL) | O_NONBLOCK);
-
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.data(), path.size());
-    if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) < 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) < 0) {
+        // A socket that never connected would wake the worker's poll for ever.
+        ::close(fd);
         return false;
-
+    }
+    m_socket = fd;
     post(std::make_shared<MsgData>(MsgData{versionCommand, "", "", 0, ""}));
     return true;
 }
@@ -212,30 +258,60 @@ bool SocketThread::sendMessage(const MsgData& data)
         return false;
     }
     printLine("Raw message: ", line);
-    // MSG_NOSIGNAL: a client that has gone away is an error to report, not a SIGPIPE death.
-    if (::send(m_socket, line.data(), line.size(), MSG_NOSIGNAL) < 0) {
-        printError("write: ", std::strerror(errno));
-        connectionLost(nullptr);
-        return false;
+    m_outgoing.push_back({std::move(line), data.id});
+    return flushOutgoing();
+}
+
+// Writes what the socket takes now; the rest waits until it takes more. False when the
+// connection is gone.
+bool SocketThread::flushOutgoing()
+{
+    while (!m_outgoing.empty()) {
+        auto& next = m_outgoing.front();
+        // MSG_NOSIGNAL: a client that has gone away is an error to report, not a SIGPIPE death.
+        const auto count = ::send(m_socket, next.line.data() + next.written,
+                                  next.line.size() - next.written, MSG_NOSIGNAL);
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (count < 0) {
+            printError("write: ", std::strerror(errno));
+            connectionLost(nullptr);
+            return false;
+        }
+        next.written += static_cast<std::size_t>(count);
+        if (next.written < next.line.size())
+            continue;
+        printLine("Sent message: ", next.line);
+        if (next.id > 0 && m_jobs->update(next.id, JobStatus::Sent))
+            printLine("Storing sent message ID", next.id);
+        m_outgoing.pop_front();
     }
-    printLine("Sent message: ", line);
     return true;
 }
 
-std::string SocketThread::readSocket()
+void SocketThread::readSocket()
 {
-    if (m_socket < 0)
-        return {};
-    char buffer[readChunk + 1];
-    const auto count = ::read(m_socket, buffer, readChunk);
-    if (count > 0)
-        return std::string(buffer, static_cast<std::size_t>(count));
-    // Other errors (nothing to read yet, a socket that never connected) are no news.
-    if (count == 0)
-        connectionLost("the sync client closed the connection");
-    else if (errno == ECONNRESET)
-        connectionLost(std::strerror(errno));
-    return {};
+    std::string buffer(readChunk, '\0');
+    // Until the socket is drained: answers are handled the moment they are here.
+    while (m_socket >= 0) {
+        const auto count = ::read(m_socket, buffer.data(), buffer.size());
+        if (count > 0) {
+            const std::string_view bytes(buffer.data(), static_cast<std::size_t>(count));
+            printLine("Message received: ", bytes);
+            handleMessages(bytes);
+            continue;
+        }
+        if (count == 0) {
+            connectionLost("the sync client closed the connection");
+            return;
+        }
+        const int error = errno;
+        if (error == EINTR)
+            continue;
+        if (error != EAGAIN && error != EWOULDBLOCK)
+            connectionLost(std::strerror(error));
+        return;
+    }
 }
 
 void SocketThread::connectionLost(const char* reason)
@@ -246,7 +322,9 @@ void SocketThread::connectionLost(const char* reason)
         ::close(m_socket);
     m_socket = -1;
     m_incoming.clear();
-    m_jobs->failWaiting();
+    m_outgoing.clear();
+    for (const auto& waiter : m_jobs->takeAll())
+        waiter->finished(HydrationEnd::Failed);
 }
 
 void SocketThread::handleMessages(std::string_view bytes)
@@ -298,10 +376,14 @@ void SocketThread::handleResult(const std::string& payload)
         result = JobStatus::Failed;
         printLine("ERROR from socket API for Id", *id);
     }
-    if (m_jobs->update(static_cast<std::int32_t>(*id), result))
-        printLine("Setting Job ID ", *id, " to result ", static_cast<int>(result));
-    else
+    const auto waiter = m_jobs->take(static_cast<std::int32_t>(*id));
+    if (!waiter) {
         printLine("Job not found:", *id);
+        return;
+    }
+    printLine("Setting Job ID ", *id, " to result ", static_cast<int>(result));
+    waiter->finished(result == JobStatus::Succeeded ? HydrationEnd::Succeeded
+                                                    : HydrationEnd::Failed);
 }
 
 void SocketThread::handleVersion(std::string_view payload)

@@ -1,5 +1,6 @@
-// The one connection to the sync client's socket API. A worker thread owns the socket and
-// serialises all traffic through a queue, so no FUSE thread ever waits on socket I/O.
+// The one connection to the sync client's socket API. A worker thread owns the socket: it sends
+// the requests posted to it, reads the answers the moment they arrive, and tells each request's
+// waiter how it ended. No FUSE thread ever waits on socket I/O or on an answer.
 #pragma once
 
 #include "job_table.h"
@@ -7,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <future>
@@ -26,40 +26,55 @@ struct MsgData {
     std::string requester;
 };
 
-enum class MsgKind : std::int32_t { Exit = 1, UserData = 2, Tick = 3 };
+enum class MsgKind : std::int32_t { Exit = 1, UserData = 2, Interrupt = 4 };
 
 struct ThreadMsg {
     MsgKind kind;
     std::shared_ptr<MsgData> data;
+    std::shared_ptr<HydrationWaiter> waiter;
+    std::int32_t id = 0;
 };
 
 class SocketThread {
 public:
-    static constexpr std::chrono::milliseconds defaultTickPeriod{250};
     // The longest path that fits the address of a Unix socket with its terminating NUL.
     static constexpr std::size_t maxSocketPath = 107;
 
-    SocketThread(std::string name, JobTable* jobs,
-                 std::chrono::milliseconds tickPeriod = defaultTickPeriod);
+    SocketThread(std::string name, JobTable* jobs);
     ~SocketThread();
     SocketThread(const SocketThread&) = delete;
     SocketThread& operator=(const SocketThread&) = delete;
 
-    // Starts the worker and connects; a failed connection only makes later sends fail.
-    bool start(const std::string& socketPath);
-    void post(std::shared_ptr<MsgData> data);
+    // Starts the worker and connects; a failed connection only makes later sends fail. A request
+    // without answer or progress for the stall limit ends as timed out; zero means never.
+    bool start(const std::string& socketPath,
+               std::chrono::milliseconds stallLimit = std::chrono::milliseconds::zero());
+    // False when no worker runs to send it: the waiter is not told anything then.
+    bool post(std::shared_ptr<MsgData> data, std::shared_ptr<HydrationWaiter> waiter = nullptr);
+    // The caller of that request gave up. Safe from any thread, and never blocks on I/O.
+    void interrupt(std::int32_t id);
+    // Ends the worker; every request still waiting ends as Stopping.
     void stop();
 
 private:
+    struct Outgoing {
+        std::string line;
+        std::int32_t id;
+        std::size_t written = 0;
+    };
+
     void run();
-    void tickLoop();
     void push(std::shared_ptr<ThreadMsg> message);
-    void handleUserData(const MsgData& data);
-    void handleTick();
+    bool handleInbox();
+    void handleUserData(const ThreadMsg& message);
+    void finish(std::int32_t id, HydrationEnd end);
+    void checkStalls();
+    int pollTimeout() const;
 
     bool connectSocket(const std::string& path);
     bool sendMessage(const MsgData& data);
-    std::string readSocket();
+    bool flushOutgoing();
+    void readSocket();
     void connectionLost(const char* reason);
 
     void handleMessages(std::string_view bytes);
@@ -70,18 +85,19 @@ private:
     std::thread m_worker;
     std::deque<std::shared_ptr<ThreadMsg>> m_queue;
     std::mutex m_queueMutex;
-    std::condition_variable m_queueSignal;
+    int m_wake; // an eventfd: the queue has entries
     enum class Phase { NotStarted, Running, Stopped };
     std::atomic<Phase> m_phase{Phase::NotStarted};
-    std::atomic<bool> m_tickStop{false};
     std::string m_name;
     std::promise<void> m_started;
     std::atomic<std::int32_t> m_socket{-1};
     JobTable* m_jobs;
 
-    std::thread m_tick;
-    std::chrono::milliseconds m_tickPeriod;
-    LineAssembler m_incoming; // touched by the worker only
+    // The worker's own.
+    std::chrono::milliseconds m_stallLimit{0};
+    JobTable::Clock::time_point m_nextStallCheck;
+    LineAssembler m_incoming;
+    std::deque<Outgoing> m_outgoing;
 };
 
 } // namespace TessarnFuse

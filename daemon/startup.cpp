@@ -2,17 +2,20 @@
 
 #include "console.h"
 #include "context.h"
-#include "instances.h"
+#include "inode_table.h"
+#include "sync_client_connection.h"
 #include "operation_log.h"
 #include "operations.h"
 #include "stop_signals.h"
-#include "worker_pool.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
-#include <optional>
+#include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <tessarn.h>
 #include <unistd.h>
@@ -43,11 +46,7 @@ bool ownedByUs(const DaemonContext& context)
     }
 }
 
-// The socket worker starts at init, in the process that serves: without -f, FUSE forks into the
-// background before it serves, and a fork keeps only the calling thread. FUSE also changes to "/"
-// before that, so the path is kept absolute.
-std::optional<std::string> socketPathToServe;
-
+// FUSE's daemon mode changes to "/" before it serves: the path is made absolute before that.
 std::string absoluteSocketPath(const std::string& socketPath)
 {
     std::error_code error;
@@ -55,37 +54,98 @@ std::string absoluteSocketPath(const std::string& socketPath)
     return error ? socketPath : absolute.string();
 }
 
-int serve(std::vector<std::string>& fuseArguments)
+void printFuseCommand(const std::vector<std::string>& fuseArguments)
 {
     std::string command = "fuse command: ";
     for (const auto& argument : fuseArguments)
         command += argument + " ";
     printLine(command);
+}
 
+// A waiting open holds no worker, so libfuse's own limit of workers serves every load.
+int loopOnWorkers(fuse_session* session, const fuse_cmdline_opts& cli)
+{
+    const std::unique_ptr<fuse_loop_config, decltype(&fuse_loop_cfg_destroy)> config(
+        fuse_loop_cfg_create(), &fuse_loop_cfg_destroy);
+    fuse_loop_cfg_set_clone_fd(config.get(), static_cast<unsigned>(cli.clone_fd));
+    fuse_loop_cfg_set_max_threads(config.get(), cli.max_threads);
+    // Unset unless asked for: libfuse would warn about its own "unset" value.
+    if (cli.max_idle_threads != UINT_MAX)
+        fuse_loop_cfg_set_idle_threads(config.get(), cli.max_idle_threads);
+    return fuse_session_loop_mt(session, config.get());
+}
+
+// Serves the mount with the session until it is unmounted or stopped. The socket worker runs
+// in the process that serves: in daemon mode that is the one the fork leaves.
+int serveSession(fuse_session* session, const fuse_cmdline_opts& cli,
+                 const DaemonOptions& options)
+{
+    if (fuse_session_mount(session, cli.mountpoint) != 0)
+        return 4;
+    const auto socketPath = absoluteSocketPath(options.socketPath);
+    int result = 5;
+    if (fuse_daemonize(cli.foreground) == 0) {
+        socketThread().start(socketPath, options.configuration.hydrationTimeout);
+        const int loop =
+            cli.singlethread ? fuse_session_loop(session) : loopOnWorkers(session, cli);
+        // Every open still waiting is answered while the session can carry the reply.
+        socketThread().stop();
+        result = loop == 0 ? 0 : 7;
+    }
+    fuse_session_unmount(session);
+    return result;
+}
+
+int serve(DaemonOptions& options, int rootFd)
+{
+    printFuseCommand(options.fuseArguments);
     fuse_set_log_func(fuseLogHook);
-    installStopHandlers();
     std::vector<char*> argv;
-    for (auto& argument : fuseArguments)
+    for (auto& argument : options.fuseArguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()) - 1, argv.data());
+    fuse_cmdline_opts cli{};
+    const int parsed = fuse_parse_cmdline(&args, &cli);
+    const std::unique_ptr<char, decltype(&std::free)> mountPoint(cli.mountpoint, &std::free);
+    if (parsed != 0 || cli.show_help || cli.show_version) {
+        if (cli.show_help)
+            fuse_cmdline_help();
+        fuse_opt_free_args(&args);
+        return parsed != 0 ? 1 : 0;
+    }
+
+    InodeTable inodes(rootFd);
     const auto& operations = Operations::table();
-    return fuse_main_real(static_cast<int>(argv.size()) - 1, argv.data(), &operations,
-                          sizeof(operations), nullptr);
+    int result = 3;
+    if (auto* session = fuse_session_new(&args, &operations, sizeof(operations), &inodes)) {
+        installStopHandlers(session);
+        result = serveSession(session, cli, options);
+        withdrawStopHandlers();
+        fuse_session_destroy(session);
+    }
+    fuse_opt_free_args(&args);
+    return result;
+}
+
+// Each inode the kernel knows is an open descriptor, and each open file another: a busy folder
+// soon passes the usual soft limit of 1024.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace
 
-void startSocketThread()
-{
-    if (socketPathToServe)
-        socketThread().start(*socketPathToServe);
-}
-
 int runDaemon(DaemonOptions options)
 {
     auto context = std::make_unique<DaemonContext>(
-        DaemonContext{options.mountPoint, options.ownerId, -1, options.filters, options.debug,
-                      maxWaitingOpens(effectiveMaxThreads(options.fuseArguments))});
+        DaemonContext{options.mountPoint, options.ownerId, -1, options.configuration.filters,
+                      options.debug, options.configuration.hydrationTimeout});
     // Opened before the mount hides it: afterwards this is the only way to the folder.
     // Close-on-exec: FUSE's unmount helper lives as long as the mount and must not hold it.
     context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY | O_CLOEXEC);
@@ -100,9 +160,9 @@ int runDaemon(DaemonOptions options)
     if (ownedByUs(*context)) {
         // Created files and directories get exactly the mode the kernel passes.
         ::umask(0);
-        socketPathToServe = absoluteSocketPath(options.socketPath);
+        raiseDescriptorLimit();
         printLine("tessarnfuse starting: PID:", ::getpid(), ", Socket:", options.socketPath);
-        result = serve(options.fuseArguments);
+        result = serve(options, context->rootFd);
         printLine("tessarnfuse closing.");
     }
     publishContext(nullptr);

@@ -4,11 +4,8 @@
 
 namespace TessarnFuse {
 
-// Checks the folder's claim and serves the mount until it is unmounted. The FUSE main entry's
-// result, or -1 when the folder may not be served.
+// Checks the folder's claim and serves the mount until it is unmounted. 0 after a clean
+// unmount or a stop signal, -1 when the folder may not be served, else the failing step's status.
 int runDaemon(DaemonOptions options);
-
-// From init: starts the socket worker in the process that serves.
-void startSocketThread();
 
 } // namespace TessarnFuse

@@ -1,65 +1,42 @@
 #include "stop_signals.h"
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
-#include <thread>
 
 namespace TessarnFuse {
 
 namespace {
 
-std::atomic<fuse*> servedFilesystem{nullptr};
-std::atomic<bool> stopping{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-static_assert(std::atomic<fuse*>::is_always_lock_free, "taken from a signal handler");
+std::atomic<fuse_session*> servedSession{nullptr};
+static_assert(std::atomic<fuse_session*>::is_always_lock_free, "taken from a signal handler");
 
 void stopServing(int)
 {
-    stopping = true;
-    // fuse_exit only raises the session's exit flag; the signal itself wakes the main loop.
-    // Taken, not read: one stop is enough, and later signals find nothing to touch.
-    if (auto* filesystem = servedFilesystem.exchange(nullptr))
-        fuse_exit(filesystem);
+    // fuse_session_exit only raises the session's exit flag; the signal itself wakes the loop.
+    if (auto* session = servedSession.load())
+        fuse_session_exit(session);
 }
 
-} // namespace
-
-void installStopHandlers()
+void setHandler(void (*handler)(int))
 {
     struct sigaction action {};
-    action.sa_handler = stopServing;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
 }
 
-void serveUntilStopped(fuse* filesystem)
+} // namespace
+
+void installStopHandlers(fuse_session* session)
 {
-    servedFilesystem = filesystem;
-    if (stopping)
-        fuse_exit(filesystem);
+    servedSession = session;
+    setHandler(stopServing);
 }
 
-void stopServingFilesystem()
+void withdrawStopHandlers()
 {
-    servedFilesystem = nullptr;
-}
-
-bool stopRequested()
-{
-    return stopping;
-}
-
-bool sleepUnlessStopping(std::chrono::milliseconds delay)
-{
-    constexpr std::chrono::milliseconds slice{250};
-    while (delay.count() > 0 && !stopRequested()) {
-        const auto nap = std::min(delay, slice);
-        std::this_thread::sleep_for(nap);
-        delay -= nap;
-    }
-    return !stopRequested();
+    servedSession = nullptr;
 }
 
 } // namespace TessarnFuse

@@ -92,7 +92,7 @@ protected:
     std::string errorOf(const std::string& file)
     {
         try {
-            loadFilterLists(file);
+            loadConfiguration(file);
         } catch (const ConfigError& e) {
             return e.what();
         }
@@ -102,16 +102,19 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ConfigFileTest, LoadsBothListsInFileOrder)
+TEST_F(ConfigFileTest, LoadsBothListsInFileOrderAndTheHydrationTimeout)
 {
-    const auto lists = loadFilterLists(write(R"({"other": 1, "ignoreApps": {
-        "byName": ["/usr/bin/indexer", "/usr/bin/b"], "endsWith": ["-thumbnailer"]}})"));
-    EXPECT_EQ(lists.byName, (std::vector<std::string>{"/usr/bin/indexer", "/usr/bin/b"}));
-    EXPECT_EQ(lists.endsWith, std::vector<std::string>{"-thumbnailer"});
+    const auto loaded = loadConfiguration(write(R"({"other": 1, "ignoreApps": {
+        "byName": ["/usr/bin/indexer", "/usr/bin/b"], "endsWith": ["-thumbnailer"]},
+        "hydrationTimeout": 0})"));
+    EXPECT_EQ(loaded.filters.byName, (std::vector<std::string>{"/usr/bin/indexer", "/usr/bin/b"}));
+    EXPECT_EQ(loaded.filters.endsWith, std::vector<std::string>{"-thumbnailer"});
+    EXPECT_EQ(loaded.hydrationTimeout, std::chrono::seconds(0)) << "0: no limit";
 
-    const auto empty = loadFilterLists(write(R"({"ignoreApps":{"byName":[],"endsWith":[]}})"));
-    EXPECT_TRUE(empty.byName.empty());
-    EXPECT_TRUE(empty.endsWith.empty());
+    const auto empty = loadConfiguration(write(R"({"ignoreApps":{"byName":[],"endsWith":[]}})"));
+    EXPECT_TRUE(empty.filters.byName.empty());
+    EXPECT_TRUE(empty.filters.endsWith.empty());
+    EXPECT_EQ(empty.hydrationTimeout, std::chrono::seconds(300)) << "the default";
 }
 
 TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
@@ -132,6 +135,13 @@ TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
                 testing::HasSubstr("\"ignoreApps\"/\"byName\""));
     EXPECT_THAT(errorOf(write(R"({"ignoreApps": {"byName": [], "endsWith": "x"}})")),
                 testing::HasSubstr("\"ignoreApps\"/\"endsWith\""));
+    for (const auto* timeout : {"-1", "1.5", "\"300\"", "true", "null", "4294967296"}) {
+        const auto file = write(std::string(R"({"ignoreApps": {"byName": [], "endsWith": []},
+            "hydrationTimeout": )") + timeout + "}");
+        EXPECT_THAT(errorOf(file), testing::HasSubstr("has a \"hydrationTimeout\" that is not a "
+                                                      "whole number of seconds: "))
+            << timeout;
+    }
 }
 
 } // namespace

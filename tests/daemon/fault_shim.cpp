@@ -1,5 +1,5 @@
 // Preloaded into the daemon: brings about what is hard to bring about for real. A file created
-// under a name ending in "hand-over-race" is at once replaced by the file of the same name plus
+// (by path or in a directory) under a name ending in "hand-over-race" is at once replaced by the file of the same name plus
 // ".victim", as a rename by someone else between the creation and the hand-over would do; and
 // user and group look-ups want a buffer of 64 KiB, as an entry with many group members does.
 #include <cerrno>
@@ -24,6 +24,21 @@ Call next(const char* name)
 
 } // namespace
 
+extern "C" int openat(int directory, const char* name, int flags, ...)
+{
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = va_arg(arguments, mode_t);
+        va_end(arguments);
+    }
+    const int fd = next<int (*)(int, const char*, int, ...)>("openat")(directory, name, flags, mode);
+    if (fd >= 0 && (flags & O_CREAT) && std::string_view(name).ends_with("hand-over-race"))
+        ::renameat(directory, (std::string(name) + ".victim").c_str(), directory, name);
+    return fd;
+}
+
 extern "C" int open(const char* path, int flags, ...)
 {
     mode_t mode = 0;
@@ -33,13 +48,12 @@ extern "C" int open(const char* path, int flags, ...)
         mode = va_arg(arguments, mode_t);
         va_end(arguments);
     }
-    const int fd = next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
-    if (fd >= 0 && (flags & O_CREAT) && std::string_view(path).ends_with("hand-over-race"))
-        std::rename((std::string(path) + ".victim").c_str(), path);
-    return fd;
+    return openat(AT_FDCWD, path, flags, mode);
 }
 
-// The same call on a 64-bit system; the daemon, built for large files, calls this name.
+// The same calls on a 64-bit system; the daemon, built for large files, calls these names.
+extern "C" int openat64(int directory, const char* name, int flags, ...)
+    __attribute__((alias("openat")));
 extern "C" int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 extern "C" int getpwuid_r(uid_t uid, passwd* entry, char* buffer, size_t size, passwd** result)

@@ -4,6 +4,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <mutex>
+#include <thread>
 
 using namespace TessarnFuse;
 using namespace TessarnTest;
@@ -21,6 +23,36 @@ std::shared_ptr<MsgData> hydrationRequest(std::int32_t id, std::string file = "/
         MsgData{"V2/HYDRATE_FILE", std::move(file), "fid", id, "/usr/bin/cat"});
 }
 
+// Stands for an open that waits: records how its request ended.
+class RecordingWaiter : public HydrationWaiter {
+public:
+    void waiting(std::int32_t id) override { m_armedFor = id; }
+    bool progressed() override { return m_moving; }
+    void finished(HydrationEnd end) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_ends.push_back(end);
+    }
+
+    std::int32_t armedFor() const { return m_armedFor; }
+    void keepMoving(bool moving) { m_moving = moving; }
+    std::vector<HydrationEnd> ends() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_ends;
+    }
+    bool endedAs(HydrationEnd end, std::chrono::milliseconds timeout = 5s) const
+    {
+        return waitUntil([&] { return ends() == std::vector{end}; }, timeout);
+    }
+
+private:
+    std::atomic<std::int32_t> m_armedFor{0};
+    std::atomic<bool> m_moving{false};
+    mutable std::mutex m_mutex;
+    std::vector<HydrationEnd> m_ends;
+};
+
 class SocketThreadTest : public testing::Test {
 protected:
     void SetUp() override
@@ -31,26 +63,27 @@ protected:
 
     void TearDown() override { finish(); }
 
-    void connect()
+    void connect(std::chrono::milliseconds stallLimit = {})
     {
-        worker.start(socketPath);
+        worker.start(socketPath, stallLimit);
         ASSERT_TRUE(client.accept());
         ASSERT_EQ(client.readLine(), versionRequest);
     }
 
-    // Posts a request and waits until the worker has written it.
-    void sendRequest(std::int32_t id)
+    std::shared_ptr<RecordingWaiter> post(std::int32_t id, std::string file = "/m/./a.txt")
     {
-        worker.post(hydrationRequest(id));
-        ASSERT_TRUE(client.readLine().has_value());
-        ASSERT_TRUE(waitUntil([&] { return jobs.get(id) == JobStatus::Sent; }));
+        auto waiter = std::make_shared<RecordingWaiter>();
+        EXPECT_TRUE(worker.post(hydrationRequest(id, std::move(file)), waiter));
+        return waiter;
     }
 
-    void answerAndWait(std::string_view bytes, std::int32_t id, JobStatus expected)
+    // Posts a request and waits until the worker has written it.
+    std::shared_ptr<RecordingWaiter> sendRequest(std::int32_t id)
     {
-        client.send(bytes);
-        EXPECT_TRUE(waitUntil([&] { return jobs.get(id) == expected; }))
-            << "answer: " << bytes;
+        auto waiter = post(id);
+        EXPECT_TRUE(client.readLine().has_value());
+        EXPECT_TRUE(waitUntil([&] { return jobs.get(id) == JobStatus::Sent; }));
+        return waiter;
     }
 
     // Stops the worker, so that everything it printed is in the captured streams.
@@ -68,7 +101,7 @@ protected:
     std::string socketPath = (dir.path() / "socket").string();
     FakeSyncClient client{socketPath};
     JobTable jobs;
-    SocketThread worker{"SocketThread", &jobs, std::chrono::milliseconds(10)};
+    SocketThread worker{"SocketThread", &jobs};
     bool finished = false;
     std::string out;
     std::string err;
@@ -78,11 +111,12 @@ TEST_F(SocketThreadTest, SendsVersionThenRequestsWithEscapesAndTracesThem)
 {
     connect();
     const std::string file = "/m/./new\nline\x1f\"q\"\\b\xc3\xa9.txt";
-    worker.post(hydrationRequest(13, file));
+    const auto waiter = post(13, file);
     EXPECT_EQ(client.readLine(), R"(V2/HYDRATE_FILE:{"arguments":{"file":"/m/./new\nline\u001f\"q\"\\b)"
                                  "\xc3\xa9"
                                  R"(.txt","fileId":"fid","requester":"/usr/bin/cat"},"id":"13"})");
     EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Sent; }));
+    EXPECT_EQ(waiter->armedFor(), 13) << "interrupts reach it from the moment it waits";
     finish();
     EXPECT_THAT(out, HasSubstr("Received user data message\nSending 0: VERSION  on SocketThread\n"
                                "Raw message: " + versionRequest + "\n\nSent message: "));
@@ -90,49 +124,62 @@ TEST_F(SocketThreadTest, SendsVersionThenRequestsWithEscapesAndTracesThem)
     EXPECT_THAT(out, HasSubstr("Storing sent message ID13\n"));
     EXPECT_EQ(out.find("Storing sent message ID0"), std::string::npos);
     EXPECT_EQ(err, "");
+    EXPECT_EQ(waiter->ends(), std::vector{HydrationEnd::Stopping}) << "the stop answers it";
 }
 
-TEST_F(SocketThreadTest, ARequestIsKnownFromTheMomentItIsPosted)
+TEST_F(SocketThreadTest, AnswersEndTheirRequestsTheMomentTheyArrive)
 {
     connect();
-    worker.post(hydrationRequest(20));
-    // Queued until the worker has written it, then Sent: an open never finds it missing.
-    const auto status = jobs.get(20);
-    EXPECT_TRUE(status == JobStatus::Queued || status == JobStatus::Sent);
-}
-
-TEST_F(SocketThreadTest, AnswersSetTheStatusOfTheirRequest)
-{
-    connect();
+    std::vector<std::shared_ptr<RecordingWaiter>> waiters;
     for (int id = 13; id <= 17; ++id)
-        sendRequest(id);
+        waiters.push_back(sendRequest(id));
 
-    answerAndWait(resultAnswer(13, R"({"status":"OK"})"), 13, JobStatus::Succeeded);
-    answerAndWait(resultAnswer(14, R"({"error":"no such file"})"), 14, JobStatus::Failed);
-    answerAndWait(resultAnswer(15, R"({"status":"ok"})"), 15, JobStatus::Failed);
-    answerAndWait(resultAnswer(16, R"({"error":"late","status":"OK"})"), 16, JobStatus::Failed);
-    // Two answers in one read, the first of them for a request that is no longer waited on.
-    jobs.remove(13);
-    answerAndWait(resultAnswer(13, R"({"status":"OK"})") + resultAnswer(17, R"({"status":"OK"})"),
-                  17, JobStatus::Succeeded);
+    client.send(resultAnswer(13, R"({"status":"OK"})"));
+    EXPECT_TRUE(waiters[0]->endedAs(HydrationEnd::Succeeded, 1s));
+    client.send(resultAnswer(14, R"({"error":"no such file"})"));
+    client.send(resultAnswer(15, R"({"status":"ok"})"));
+    client.send(resultAnswer(16, R"({"error":"late","status":"OK"})"));
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_TRUE(waiters[i]->endedAs(HydrationEnd::Failed)) << "request " << 13 + i;
+    // Two answers in one read, the first of them for a request that has already ended.
+    client.send(resultAnswer(13, R"({"status":"OK"})") + resultAnswer(17, R"({"status":"OK"})"));
+    EXPECT_TRUE(waiters[4]->endedAs(HydrationEnd::Succeeded));
     finish();
     EXPECT_THAT(out, HasSubstr("Setting Job ID 14 to result -1\n"));
     EXPECT_THAT(out, HasSubstr("ERROR from socket API for Id15\n"));
     EXPECT_THAT(out, HasSubstr("Job not found:13\n"));
     EXPECT_THAT(out, HasSubstr("Setting Job ID 17 to result 0\n"));
     EXPECT_THAT(err, HasSubstr("Error from socket API for Id 14: no such file\n"));
-    EXPECT_FALSE(jobs.get(13).has_value());
+    EXPECT_EQ(waiters[0]->ends().size(), 1u) << "a request ends once";
+}
+
+TEST_F(SocketThreadTest, AnInterruptEndsTheRequestAndALaterAnswerFindsNothing)
+{
+    connect();
+    const auto waiter = sendRequest(13);
+    worker.interrupt(13);
+    EXPECT_TRUE(waiter->endedAs(HydrationEnd::Interrupted, 1s));
+    client.send(resultAnswer(13, R"({"status":"OK"})"));
+    worker.interrupt(13);
+    // An answer after them that does count proves that they were both handled.
+    const auto next = sendRequest(14);
+    client.send(resultAnswer(14, R"({"status":"OK"})"));
+    EXPECT_TRUE(next->endedAs(HydrationEnd::Succeeded));
+    finish();
+    EXPECT_THAT(out, HasSubstr("Job not found:13\n"));
+    EXPECT_EQ(waiter->ends(), std::vector{HydrationEnd::Interrupted});
 }
 
 TEST_F(SocketThreadTest, AnAnswerSplitAcrossReadsIsJoined)
 {
     connect();
-    sendRequest(13);
+    const auto waiter = sendRequest(13);
     const auto answer = resultAnswer(13, R"({"status":"OK"})");
     client.send(answer.substr(0, 20));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(jobs.get(13), JobStatus::Sent);
-    answerAndWait(answer.substr(20), 13, JobStatus::Succeeded);
+    EXPECT_TRUE(waiter->ends().empty());
+    client.send(answer.substr(20));
+    EXPECT_TRUE(waiter->endedAs(HydrationEnd::Succeeded));
     finish();
     EXPECT_EQ(err, "");
 }
@@ -140,7 +187,7 @@ TEST_F(SocketThreadTest, AnAnswerSplitAcrossReadsIsJoined)
 TEST_F(SocketThreadTest, UnusableAnswersChangeNothing)
 {
     connect();
-    sendRequest(13);
+    const auto waiting = sendRequest(13);
     client.send("no colon here\n");
     client.send(R"(V2/HYDRATE_FILE_RESULT:{"id":13,"arguments":{"status":"OK"}})" "\n");
     client.send(resultAnswer(13, "[]"));
@@ -150,9 +197,10 @@ TEST_F(SocketThreadTest, UnusableAnswersChangeNothing)
     client.send(resultAnswer(-13, R"({"error":"negative"})"));
     client.send("SOMETHING_ELSE:13\n");
     // A final answer that does count proves that every line before it was read.
-    sendRequest(14);
-    answerAndWait(resultAnswer(14, R"({"status":"OK"})"), 14, JobStatus::Succeeded);
-    EXPECT_EQ(jobs.get(13), JobStatus::Sent);
+    const auto last = sendRequest(14);
+    client.send(resultAnswer(14, R"({"status":"OK"})"));
+    EXPECT_TRUE(last->endedAs(HydrationEnd::Succeeded));
+    EXPECT_TRUE(waiting->ends().empty());
     finish();
     EXPECT_THAT(err, HasSubstr("Invalid message format: no colon here\n"));
     EXPECT_THAT(err, HasSubstr(R"(Invalid JSON message: {"id":13,"arguments":{"status":"OK"}})"
@@ -170,8 +218,9 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
     client.send("VERSION:1.0:client:2222:extra\n");
     client.send("VERSION:1.0:client:pid\n");
     // An answer after them that does count proves that they were all read.
-    sendRequest(13);
-    answerAndWait(resultAnswer(13, R"({"status":"OK"})"), 13, JobStatus::Succeeded);
+    const auto waiter = sendRequest(13);
+    client.send(resultAnswer(13, R"({"status":"OK"})"));
+    EXPECT_TRUE(waiter->endedAs(HydrationEnd::Succeeded));
     EXPECT_EQ(jobs.clientPid(), 0);
     client.send("VERSION:1.0:client: 4242\n");
     EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 4242; }));
@@ -185,37 +234,67 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
 TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsWithoutKillingTheProcess)
 {
     connect();
-    sendRequest(13);
+    const auto waiter = sendRequest(13);
     client.closeConnection();
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Failed; }));
-    // Writing to the gone peer must be an error value, not SIGPIPE.
-    worker.post(hydrationRequest(14));
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(14) == JobStatus::Failed; }));
+    EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed, 1s));
+    const auto later = post(14);
+    EXPECT_TRUE(later->endedAs(HydrationEnd::Failed));
     finish();
     EXPECT_THAT(err, HasSubstr("Socket API connection lost: the sync client closed the connection"));
     EXPECT_THAT(out, HasSubstr("Failed to send msg 14: V2/HYDRATE_FILE\n"));
 }
 
-TEST_F(SocketThreadTest, WritingToAGonePeerFailsTheRequestInsteadOfRaisingSigpipe)
+TEST_F(SocketThreadTest, WritingToAPeerThatReadsNoMoreFailsInsteadOfRaisingSigpipe)
 {
-    // Ticks so rare that the write, not a read, is the first to meet the closed connection.
-    SocketThread slowWorker{"SocketThread", &jobs, std::chrono::milliseconds(500)};
-    slowWorker.start(socketPath);
-    ASSERT_TRUE(client.accept());
-    ASSERT_EQ(client.readLine(), versionRequest);
-    client.closeConnection();
-    slowWorker.post(hydrationRequest(13));
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Failed; }));
-    slowWorker.stop();
+    connect();
+    const auto waiting = sendRequest(13);
+    client.stopReading();
+    const auto refused = post(14);
+    EXPECT_TRUE(refused->endedAs(HydrationEnd::Failed));
+    EXPECT_EQ(waiting->ends(), std::vector{HydrationEnd::Failed}) << "the connection is gone";
     finish();
     EXPECT_THAT(err, HasSubstr("write: Broken pipe\n"));
+}
+
+// The client reads nothing until every request is written: the lines wait for the socket to
+// take them, whole and in order, instead of counting as a lost connection.
+TEST_F(SocketThreadTest, ManyRequestsWaitForASlowReaderWithoutLosingALine)
+{
+    connect();
+    constexpr int count = 3000;
+    std::vector<std::shared_ptr<RecordingWaiter>> waiters;
+    for (int id = 13; id < 13 + count; ++id)
+        waiters.push_back(post(id, "/m/./" + std::string(200, 'x') + std::to_string(id)));
+    for (int id = 13; id < 13 + count; ++id) {
+        const auto line = client.readLine();
+        ASSERT_TRUE(line.has_value()) << "request " << id;
+        ASSERT_THAT(*line, testing::EndsWith(",\"id\":\"" + std::to_string(id) + "\"}"));
+    }
+    EXPECT_TRUE(waitUntil([&] { return jobs.get(13 + count - 1) == JobStatus::Sent; }));
+    for (const auto& waiter : waiters)
+        EXPECT_TRUE(waiter->ends().empty());
+}
+
+TEST_F(SocketThreadTest, ARequestWithoutAnswerOrProgressTimesOut)
+{
+    connect(300ms);
+    const auto posted = std::chrono::steady_clock::now();
+    const auto silent = sendRequest(13);
+    const auto moving = sendRequest(14);
+    moving->keepMoving(true);
+    EXPECT_TRUE(silent->endedAs(HydrationEnd::TimedOut, 2s));
+    EXPECT_GE(std::chrono::steady_clock::now() - posted, 300ms);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(moving->ends().empty()) << "a download that goes on does not time out";
+    moving->keepMoving(false);
+    EXPECT_TRUE(moving->endedAs(HydrationEnd::TimedOut, 2s));
 }
 
 TEST_F(SocketThreadTest, WithoutAClientEveryRequestFails)
 {
     worker.start((dir.path() / "nobody-listens").string());
-    worker.post(hydrationRequest(13));
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Failed; }));
+    const auto waiter = post(13);
+    EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed));
     finish();
     EXPECT_EQ(out.find("VERSION"), std::string::npos);
     EXPECT_THAT(err, HasSubstr("write: "));
@@ -237,23 +316,23 @@ TEST_F(SocketThreadTest, ASocketPathTooLongForTheAddressIsRefused)
 TEST_F(SocketThreadTest, ARequestThatIsNotUtf8IsRefusedAndTheWorkerGoesOn)
 {
     connect();
-    worker.post(hydrationRequest(13, "/m/./bad\xff.txt"));
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Failed; }));
+    const auto refused = post(13, "/m/./bad\xff.txt");
+    EXPECT_TRUE(refused->endedAs(HydrationEnd::Failed));
     sendRequest(14);
     finish();
     EXPECT_THAT(err, HasSubstr("Refusing request 13 that cannot be written as JSON: "));
 }
 
-TEST_F(SocketThreadTest, PostWithoutARunningWorkerIsDropped)
+TEST_F(SocketThreadTest, PostWithoutARunningWorkerIsRefused)
 {
-    // Nothing would ever send it: with no entry, the open that waits for it fails at once.
-    worker.post(hydrationRequest(12));
-    EXPECT_FALSE(jobs.get(12).has_value());
+    // Nothing would ever send it: its open fails at once.
+    const auto waiter = std::make_shared<RecordingWaiter>();
+    EXPECT_FALSE(worker.post(hydrationRequest(12), waiter));
     connect();
     worker.stop();
-    worker.post(hydrationRequest(13));
-    EXPECT_FALSE(jobs.get(13).has_value());
+    EXPECT_FALSE(worker.post(hydrationRequest(13), waiter));
     EXPECT_FALSE(client.readLine(std::chrono::milliseconds(50)).has_value());
+    EXPECT_TRUE(waiter->ends().empty()) << "a refused post tells its waiter nothing";
 }
 
 TEST(LineAssembler, KeepsTheUnfinishedTailForTheNextRead)

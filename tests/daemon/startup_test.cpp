@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string baseOptions = "attr_timeout=0,entry_timeout=0,negative_timeout=0,auto_unmount";
+const std::string baseOptions = "auto_unmount";
 const std::string usage = fmt::format(
     "Usage:\n{} [-h] | [-f] [-p] [-d] -i config-file -o ownerId /directory-mountpoint\n"
     "Type 'man tessarnfuse' for more details\n",
@@ -146,7 +146,7 @@ TEST(Mount, ServesTheFolderAndClosesCleanly)
     EXPECT_EQ(out, fmt::format("tessarnfuse not running as a daemon\n"
                                "tessarnfuse starting at{}.\n"
                                "tessarnfuse starting: PID:{}, Socket:{}\n"
-                               "fuse command: {} -f -o {} -o max_threads=64,max_idle_threads=64 {} \n",
+                               "fuse command: {} -f -o {} {} \n",
                                quoted(folder), mount->daemonPid(),
                                (mount->scratch() / "no-client").string(), TESSARN_BINARY,
                                baseOptions, folder.string()));
@@ -162,7 +162,7 @@ TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
     EXPECT_THAT(mount.daemonOutput(),
                 HasSubstr("tessarnfuse running as a public filesystem\n"));
     const auto expected =
-        fmt::format("fuse command: {} -o allow_other,default_permissions,{} -f -o max_threads=64,max_idle_threads=64 {} -o "
+        fmt::format("fuse command: {} -o allow_other,default_permissions,{} -f {} -o "
                     "fsname=tessarn-extra,subtype=tessarn \n",
                     TESSARN_BINARY, baseOptions, mount.mountPoint().string());
     EXPECT_THAT(mount.daemonOutput(), HasSubstr(expected));

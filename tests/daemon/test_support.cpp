@@ -161,6 +161,11 @@ void LineConnection::send(std::string_view bytes)
         throw std::runtime_error("short send on the socket");
 }
 
+void LineConnection::stopReading()
+{
+    ::shutdown(m_fd, SHUT_RD);
+}
+
 FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
 {
     m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -63,6 +63,8 @@ public:
     // One line without its "\n", or nothing when none arrives in time or the peer closed.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout = 5s);
     void send(std::string_view bytes);
+    // Reads nothing more: the peer's writes fail, while this end can still write.
+    void stopReading();
 
 private:
     int m_fd = -1;
@@ -88,6 +90,7 @@ public:
     // Answers VERSION the way the sync client does, with this process as the client.
     void answerVersion();
     void closeConnection() { m_connection.reset(); }
+    void stopReading() { m_connection.stopReading(); }
 
 private:
     int m_listener = -1;

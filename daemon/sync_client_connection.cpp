@@ -1,4 +1,4 @@
-#include "instances.h"
+#include "sync_client_connection.h"
 
 namespace TessarnFuse {
 

@@ -1,0 +1,118 @@
+#include "waiting_open.h"
+
+#include "errno_result.h"
+#include "inode_xattr.h"
+#include "operation_log.h"
+#include "operations.h"
+#include "paths.h"
+#include "sync_client_connection.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <tessarn.h>
+#include <unistd.h>
+
+namespace TessarnFuse {
+
+namespace {
+
+constexpr auto operation = "open";
+
+// Called by libfuse on any of its threads, possibly while the worker is setting it: it only
+// tells the worker, which answers the request.
+void callerGaveUp(fuse_req_t, void* id)
+{
+    socketThread().interrupt(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(id)));
+}
+
+} // namespace
+
+void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi)
+{
+    const int fd = resultOf(::open(procPath(inodeFd).c_str(), (fi.flags & ~O_NOFOLLOW) | O_CLOEXEC));
+    if (fd < 0)
+        return Operations::replyResult(request, fd);
+    fi.fh = static_cast<uint64_t>(fd);
+    // A caller that was interrupted meanwhile will never release the file.
+    if (fuse_reply_open(request, &fi) == -ENOENT)
+        ::close(fd);
+}
+
+WaitingOpen::WaitingOpen(fuse_req_t request, std::shared_ptr<Inode> inode,
+                         const fuse_file_info& fi, std::string path, const Caller& caller,
+                         std::int32_t id)
+    : m_request(request), m_inode(std::move(inode)), m_fi(fi), m_path(std::move(path)),
+      m_caller(caller), m_id(id), m_seen(contentNow())
+{
+}
+
+void WaitingOpen::waiting(std::int32_t id)
+{
+    fuse_req_interrupt_func(m_request, callerGaveUp,
+                            reinterpret_cast<void*>(static_cast<std::intptr_t>(id)));
+}
+
+WaitingOpen::Content WaitingOpen::contentNow() const
+{
+    Content content;
+    struct stat st {};
+    if (::fstat(m_inode->fd(), &st) == 0)
+        content.size = st.st_size;
+    content.record = InodeXattr::value(m_inode->fd(), Tessarn::Constants::placeholderAttribute.data())
+                         .value_or(std::string());
+    return content;
+}
+
+// The client writes the content in and rewrites the record: either is a sign of life.
+bool WaitingOpen::progressed()
+{
+    const auto now = contentNow();
+    const bool moved = now.size > m_seen.size || now.record != m_seen.record;
+    m_seen = now;
+    return moved;
+}
+
+void WaitingOpen::finished(HydrationEnd end)
+{
+    if (m_answered.exchange(true))
+        return;
+    const ServingCaller serving(m_caller);
+    const int result = logEnd(end);
+    if (result < 0)
+        Operations::replyResult(m_request, result);
+    else
+        replyOpened(m_request, m_inode->fd(), m_fi);
+}
+
+int WaitingOpen::logEnd(HydrationEnd end) const
+{
+    const LogPath path(m_path);
+    switch (end) {
+    case HydrationEnd::Succeeded:
+        logOperation(path, operation, 1, "Found in job queue %d", 0);
+        logOperation(path, operation, 1, "Sucessfully finished job %d", m_id);
+        logOperation(path, operation, 0, "-- open finished");
+        return 0;
+    case HydrationEnd::Failed:
+        logOperation(path, operation, 1, "Found in job queue %d", -1);
+        logOperation(path, operation, 0, "Failed job %d", m_id);
+        break;
+    case HydrationEnd::NotQueued:
+        logOperation(path, operation, 1, "Job queue does not have job %d", m_id);
+        break;
+    case HydrationEnd::TimedOut:
+        logOperation(path, operation, 20, "TIMEOUT - no answer from client");
+        return -ENOENT;
+    case HydrationEnd::Interrupted:
+        logOperation(path, operation, -1, "Interrupted, giving up job %d", m_id);
+        return -EINTR;
+    case HydrationEnd::Stopping:
+        logOperation(path, operation, -1, "Daemon stopping, giving up job %d", m_id);
+        return -ENOENT;
+    }
+    logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
+    return -ENOENT;
+}
+
+} // namespace TessarnFuse
