@@ -45,6 +45,17 @@ Mount Mount::bindfs(const fs::path& source, const fs::path& mountPoint)
                  mountPoint, "fuse");
 }
 
+// timeout=0 alone, not cache=never: both give zero entry and attribute timeouts (a failed
+// lookup is not cached at all), but cache=never also sets direct_io, which would bypass the page
+// cache that bindfs and tessarn use, and so compare a different thing.
+Mount Mount::passthroughLl(const std::string& binary, const fs::path& source,
+                           const fs::path& mountPoint)
+{
+    return Mount(
+        {binary, "-f", "-o", "source=" + source.string(), "-o", "timeout=0", mountPoint.string()},
+        mountPoint, "fuse.passthrough_ll");
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -1,5 +1,6 @@
-// Mounts for the benchmarks: a tessarn daemon over a registered folder, or bindfs as the
-// pass-through baseline. Both use zero kernel timeouts, and both are unmounted at the end.
+// Mounts for the benchmarks: a tessarn daemon over a registered folder, or bindfs and libfuse's
+// passthrough_ll example as pass-through peers. All use zero kernel timeouts, and all are
+// unmounted at the end.
 #pragma once
 
 #include "process.h"
@@ -23,6 +24,13 @@ public:
     // bindfs showing source at mountPoint.
     static Mount bindfs(const std::filesystem::path& source,
                         const std::filesystem::path& mountPoint);
+    // libfuse's passthrough_ll example, built from libfuse's sources at binary, showing
+    // source at mountPoint.
+    static Mount passthroughLl(const std::string& binary, const std::filesystem::path& source,
+                               const std::filesystem::path& mountPoint);
+
+    // The mounting process: the file system's own, as every one of them runs in the foreground.
+    pid_t pid() const { return m_process->pid(); }
 
 private:
     Mount(const std::vector<std::string>& command, std::filesystem::path mountPoint,

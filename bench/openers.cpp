@@ -3,8 +3,12 @@
 #include "bench_mounts.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -119,6 +123,84 @@ std::vector<double> plainCopies(const fs::path& source, const fs::path& target, 
         times.push_back(secondsSince(begin));
     }
     return times;
+}
+
+double monotonicSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+namespace {
+
+// The opener's whole life: one start byte, the open, the report. The alarm's default action
+// ends a process even while its open waits in the kernel for the daemon.
+[[noreturn]] void runWaitingOpen(const fs::path& file, int index, int start, int reports,
+                                 std::chrono::seconds limit)
+{
+    ::alarm(static_cast<unsigned>(limit.count()));
+    char go;
+    if (::read(start, &go, 1) != 1)
+        ::_exit(1);
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    const OpenReturn report{index, fd < 0 ? errno : 0, monotonicSeconds()};
+    // A report is shorter than PIPE_BUF, so the openers' writes to the one pipe never mix.
+    const bool sent = ::write(reports, &report, sizeof(report)) == sizeof(report);
+    ::_exit(sent ? 0 : 1);
+}
+
+} // namespace
+
+WaitingOpens::WaitingOpens(const std::vector<fs::path>& files, std::chrono::seconds limit)
+{
+    if (::pipe2(m_start, O_CLOEXEC) != 0 || ::pipe2(m_reports, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const pid_t pid = ::fork();
+        if (pid < 0)
+            throw std::runtime_error("fork failed");
+        if (pid == 0)
+            runWaitingOpen(files[i], static_cast<int>(i), m_start[0], m_reports[1], limit);
+        m_pids.push_back(pid);
+    }
+    ::close(m_start[0]);
+    ::close(m_reports[1]);
+}
+
+WaitingOpens::~WaitingOpens()
+{
+    for (const pid_t pid : m_pids)
+        ::kill(pid, SIGKILL);
+    for (const pid_t pid : m_pids)
+        ::waitpid(pid, nullptr, 0);
+    ::close(m_start[1]);
+    ::close(m_reports[0]);
+}
+
+void WaitingOpens::release()
+{
+    const std::string starts(m_pids.size(), 'g');
+    if (::write(m_start[1], starts.data(), starts.size()) != static_cast<ssize_t>(starts.size()))
+        throw std::runtime_error("cannot start the openers");
+}
+
+std::vector<OpenReturn> WaitingOpens::reports(std::chrono::steady_clock::time_point deadline)
+{
+    std::vector<OpenReturn> reports;
+    while (reports.size() < m_pids.size()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd readable{m_reports[0], POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        // Whole reports go into the pipe, so a read of one report's size gets one whole.
+        OpenReturn report;
+        if (::read(m_reports[0], &report, sizeof(report)) != sizeof(report))
+            break;
+        reports.push_back(report);
+    }
+    return reports;
 }
 
 double percentile(std::vector<double> values, double fraction)

@@ -1,16 +1,17 @@
-// The same workloads on a plain folder, on bindfs over a folder and on tessarn over a folder;
-// prints throughputs and the ratios tessarn/plain and tessarn/bindfs.
+// The same workloads on a plain folder, on bindfs and on libfuse's passthrough_ll example over
+// a folder, and on tessarn over a folder; prints throughputs and the ratios of tessarn to each.
 //
 //   tessarn_bench_passthrough [file MiB, default 1024] [small files, default 10000] [runs, 3]
 #include "bench_mounts.h"
 #include "test_support.h"
 
 #include <algorithm>
-#include <array>
+#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <fmt/format.h>
-#include <functional>
+#include <limits>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,38 +124,87 @@ double listTree(const fs::path& dir, const Sizes&)
 
 using Workload = double (*)(const fs::path&, const Sizes&);
 
+// A workload that cannot run on a target, or a target that is missing, is not a number.
+constexpr double notMeasured = std::numeric_limits<double>::quiet_NaN();
+
+// Not a number when any run failed: a median of the runs that happened to work would hide it.
 double median(std::vector<double> values)
 {
+    if (std::any_of(values.begin(), values.end(), [](double value) { return std::isnan(value); }))
+        return notMeasured;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
 
-struct Targets {
-    fs::path plain;
-    fs::path bindfs;
-    fs::path tessarn;
-};
-
-// Each workload's medians over the runs, for the three targets. Writes come before reads and
-// creation before stat and removal, so every run finds what it needs.
-std::vector<std::array<double, 3>> measure(const Targets& targets, const Sizes& sizes,
-                                           const std::vector<Workload>& workloads)
+double runOnce(Workload workload, const fs::path& dir, const Sizes& sizes)
 {
-    std::vector<std::array<std::vector<double>, 3>> samples(workloads.size());
-    const fs::path dirs[3] = {targets.plain, targets.bindfs, targets.tessarn};
+    if (dir.empty())
+        return notMeasured;
+    try {
+        return workload(dir, sizes);
+    } catch (const std::exception&) {
+        return notMeasured;
+    }
+}
+
+// Each workload's medians over the runs, for each target. Writes come before reads and
+// creation before stat and removal, so every run finds what it needs.
+std::vector<std::vector<double>> measure(const std::vector<fs::path>& dirs, const Sizes& sizes,
+                                         const std::vector<Workload>& workloads)
+{
+    std::vector<std::vector<std::vector<double>>> samples(
+        workloads.size(), std::vector<std::vector<double>>(dirs.size()));
     for (int run = 0; run < sizes.runs; ++run) {
-        for (int target = 0; target < 3; ++target) {
+        for (std::size_t target = 0; target < dirs.size(); ++target) {
             for (std::size_t w = 0; w < workloads.size(); ++w) {
                 // Write-back of an earlier workload must not slow down the next one.
                 ::sync();
-                samples[w][target].push_back(workloads[w](dirs[target], sizes));
+                samples[w][target].push_back(runOnce(workloads[w], dirs[target], sizes));
             }
         }
     }
-    std::vector<std::array<double, 3>> medians;
-    for (const auto& sample : samples)
-        medians.push_back({median(sample[0]), median(sample[1]), median(sample[2])});
+    std::vector<std::vector<double>> medians(workloads.size());
+    for (std::size_t w = 0; w < workloads.size(); ++w) {
+        for (const auto& sample : samples[w])
+            medians[w].push_back(median(sample));
+    }
     return medians;
+}
+
+std::string cell(double value, int width, int precision)
+{
+    return std::isnan(value) ? fmt::format("{:>{}}", "n/a", width)
+                             : fmt::format("{:>{}.{}f}", value, width, precision);
+}
+
+// Empty when the example was not built: then its column says n/a.
+std::optional<Mount> mountPassthroughLl(const fs::path& source, const fs::path& mountPoint)
+{
+    const std::string binary = PASSTHROUGH_LL_BINARY;
+    if (binary.empty() || !fs::exists(binary)) {
+        fmt::print("passthrough_ll not built: libfuse's example source "
+                   "(/usr/share/doc/libfuse3-dev/examples/passthrough_ll.c) was missing\n");
+        return std::nullopt;
+    }
+    return Mount::passthroughLl(binary, source, mountPoint);
+}
+
+using Row = std::pair<const char*, Workload>;
+
+void printTable(const std::vector<Row>& rows, const std::vector<std::vector<double>>& results,
+                const Sizes& sizes)
+{
+    fmt::print("{} MiB file, {} small files, median of {} runs; n/a: cannot run there\n",
+               sizes.fileMiB, sizes.smallFiles, sizes.runs);
+    fmt::print("{:<16}{:>9}{:>9}{:>15}{:>9}{:>15}{:>16}{:>24}\n", "workload", "plain", "bindfs",
+               "passthrough_ll", "tessarn", "tessarn/plain", "tessarn/bindfs",
+               "tessarn/passthrough_ll");
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& r = results[i];
+        fmt::print("{:<16}{}{}{}{}{}{}{}\n", rows[i].first, cell(r[0], 9, 1), cell(r[1], 9, 1),
+                   cell(r[2], 15, 1), cell(r[3], 9, 1), cell(r[3] / r[0], 15, 2),
+                   cell(r[3] / r[1], 16, 2), cell(r[3] / r[2], 24, 2));
+    }
 }
 
 } // namespace
@@ -170,19 +220,23 @@ int main(int argc, char** argv)
         sizes.runs = std::stoi(argv[3]);
 
     const TessarnTest::TempDir scratch;
-    const Targets targets{scratch.path() / "plain", scratch.path() / "bindfs",
-                          scratch.path() / "Sync"};
-    const auto bindfsSource = scratch.path() / "bindfs-source";
-    for (const auto& dir : {targets.plain, targets.bindfs, targets.tessarn, bindfsSource})
+    const auto& root = scratch.path();
+    // plain, bindfs, passthrough_ll, tessarn: the last one is compared with each of the others.
+    std::vector<fs::path> dirs = {root / "plain", root / "bindfs", root / "passthrough_ll",
+                                  root / "Sync"};
+    const std::vector<fs::path> sources = {root / "bindfs-source", root / "passthrough_ll-source"};
+    for (const auto& dir : {dirs[0], dirs[1], dirs[2], dirs[3], sources[0], sources[1]})
         fs::create_directory(dir);
-    buildTree(targets.plain, sizes);
-    buildTree(bindfsSource, sizes);
-    buildTree(targets.tessarn, sizes);
+    for (const auto& dir : {dirs[0], sources[0], sources[1], dirs[3]})
+        buildTree(dir, sizes);
 
-    const auto bindfs = Mount::bindfs(bindfsSource, targets.bindfs);
-    const auto tessarn = Mount::tessarn(targets.tessarn, (scratch.path() / "no-client").string());
+    const auto bindfs = Mount::bindfs(sources[0], dirs[1]);
+    const auto passthroughLl = mountPassthroughLl(sources[1], dirs[2]);
+    if (!passthroughLl)
+        dirs[2].clear();
+    const auto tessarn = Mount::tessarn(dirs[3], (root / "no-client").string());
 
-    const std::vector<std::pair<const char*, Workload>> rows = {
+    const std::vector<Row> rows = {
         {"seq write MiB/s", sequentialWrite}, {"seq read MiB/s", sequentialRead},
         {"create k/s", createFiles},          {"stat k/s", statFiles},
         {"unlink k/s", unlinkFiles},          {"list+stat k/s", listTree},
@@ -190,16 +244,8 @@ int main(int argc, char** argv)
     std::vector<Workload> workloads;
     for (const auto& row : rows)
         workloads.push_back(row.second);
-    const auto results = measure(targets, sizes, workloads);
+    const auto results = measure(dirs, sizes, workloads);
 
-    fmt::print("{} MiB file, {} small files, median of {} runs\n", sizes.fileMiB,
-               sizes.smallFiles, sizes.runs);
-    fmt::print("{:<16} {:>10} {:>10} {:>10} {:>14} {:>15}\n", "workload", "plain", "bindfs",
-               "tessarn", "tessarn/plain", "tessarn/bindfs");
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const auto& [plain, bind, tess] = results[i];
-        fmt::print("{:<16} {:>10.1f} {:>10.1f} {:>10.1f} {:>14.2f} {:>15.2f}\n", rows[i].first,
-                   plain, bind, tess, tess / plain, tess / bind);
-    }
+    printTable(rows, results, sizes);
     return 0;
 }
