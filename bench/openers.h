@@ -10,8 +10,7 @@
 
 namespace TessarnBench {
 
-// With a random pause before each open, so that the opens do not all meet the socket
-// worker's 250 ms ticks at the same phase.
+// With a random pause before each open, as an application opening files one by one has.
 std::vector<double> openOneAfterAnother(const std::vector<std::filesystem::path>& files);
 std::vector<double> openAllAtOnce(const std::vector<std::filesystem::path>& files);
 

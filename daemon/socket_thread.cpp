@@ -185,7 +185,11 @@ void SocketThread::handleUserData(const ThreadMsg& message)
     printLine("Sending ", data.id, ": ", data.command, " ", data.file, " on ", m_name);
     const bool waited = data.id > 0 && message.waiter;
     if (waited) {
-        m_jobs->add(data.id, message.waiter, JobTable::Clock::now());
+        const auto now = JobTable::Clock::now();
+        // No request can have stalled before a whole interval has passed.
+        if (m_stallLimit.count() > 0 && m_jobs->empty())
+            m_nextStallCheck = now + stallCheckInterval(m_stallLimit);
+        m_jobs->add(data.id, message.waiter, now);
         message.waiter->waiting(data.id);
     }
     if (!sendMessage(data)) {

@@ -22,7 +22,8 @@ using namespace std::chrono_literals;
 constexpr auto readinessPeriod = 50ms;
 // Generous: the daemon of a sanitizer build on a busy machine takes seconds to mount.
 constexpr qint64 startDeadlineMs = 30000;
-// The daemon reads the socket every 250 ms; after two of its reads it knows our process id.
+// The daemon takes our process id from the VERSION answer as soon as it reads it; the margin
+// covers a slow (sanitizer) build on a busy machine.
 constexpr qint64 versionSettleMs = 600;
 constexpr long fuseSuperMagic = 0x65735546;
 

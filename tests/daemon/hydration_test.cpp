@@ -175,7 +175,7 @@ TEST_F(HydrationTest, AnAnswerSplitAcrossReadsIsUnderstood)
     hydrate("a.txt", "split");
     const auto answer = resultAnswer(13, ok);
     client->send(answer.substr(0, 25));
-    std::this_thread::sleep_for(400ms); // past a tick of the socket worker
+    std::this_thread::sleep_for(400ms); // the rest comes in a read of its own
     client->send(answer.substr(25));
     const auto result = finish(app);
     EXPECT_EQ(result.status, 0);
@@ -254,6 +254,8 @@ TEST_F(HydrationTest, AnUndecodableRecordFailsTheOpenWithEio)
     writeFile(mount->path("a.txt"));
     writeRecordBytes(mount->path("a.txt"), {0xc1});
     EXPECT_EQ(runApp("a.txt").status, EIO);
+    makePlaceholder("huge", 1ul << 63);
+    EXPECT_EQ(runApp("huge").status, EIO) << "a size no file can have";
     writeFile(mount->path("b.txt"), "still serving");
     EXPECT_EQ(runApp("b.txt").out, "still serving");
 }
@@ -328,10 +330,9 @@ TEST_F(HydrationTest, AnInterruptedOpenEndsAtOnce)
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 100ms);
     // The client's late answer finds nobody waiting.
     client->send(resultAnswer(request.id, ok));
-    EXPECT_TRUE(waitUntil([&] {
-        return mount->daemonOutput().find("Job not found:" + std::to_string(request.id)) !=
-               std::string::npos;
-    }));
+    const auto notFound = "Job not found:" + std::to_string(request.id);
+    EXPECT_TRUE(waitUntil(
+        [&] { return mount->daemonOutput().find(notFound) != std::string::npos; }));
 }
 
 TEST_F(HydrationTest, AnAnswerIsSeenTheMomentItComes)

@@ -240,11 +240,15 @@ TEST(PassThrough, PlaceholdersShowTheirRecordedSize)
     writeFile(mount.path("plain"));
     writeFile(mount.path("broken"));
     writeRecordBytes(mount.path("broken"), {0xc1});
+    writeFile(mount.path("huge"));
+    writeRecord(mount.path("huge"), Tessarn::PlaceHolderAttributes::create("", "e", "id", 1ul << 63));
 
     EXPECT_EQ(fs::file_size(mount.path("placeholder")), 12345u);
     EXPECT_EQ(fs::file_size(mount.path("hydrated")), 5u);
     EXPECT_EQ(fs::file_size(mount.path("plain")), 0u);
     EXPECT_EQ(fs::file_size(mount.path("broken")), 0u) << "an undecodable record is ignored";
+    EXPECT_EQ(fs::file_size(mount.path("huge")), 0u) << "a size no file can have is ignored";
+    EXPECT_TRUE(fs::remove(mount.path("huge")));
     struct stat directory {};
     EXPECT_EQ(::stat(mount.path("dir").c_str(), &directory), 0);
     EXPECT_NE(directory.st_size, 12345);

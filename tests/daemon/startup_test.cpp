@@ -301,7 +301,7 @@ TEST(Mount, StopSignalsAfterTheLoopEndedAreHarmless)
     ASSERT_TRUE(waitUntil([&] {
         return mount.daemonOutput().find("tessarnfuse closing.") != std::string::npos;
     }));
-    // Stopping the socket worker takes up to one of its ticks: signals all through that.
+    // Signals all through the closing, the socket worker's stop included.
     for (int i = 0; i < 60; ++i) {
         ::kill(mount.daemonPid(), i % 2 ? SIGINT : SIGTERM);
         std::this_thread::sleep_for(5ms);
