@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <memory>
 #include <sys/resource.h>
@@ -128,15 +129,21 @@ int serve(DaemonOptions& options, int rootFd)
     return result;
 }
 
-// Each inode the kernel knows is an open descriptor, and each open file another: a busy folder
-// soon passes the usual soft limit of 1024.
+// Each inode the kernel knows is an open descriptor, and the kernel keeps the inodes of a
+// listed folder until memory runs short: a folder of many files soon passes the usual limits.
+// As far as the system lets this process go, then as far as its hard limit.
 void raiseDescriptorLimit()
 {
     rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    rlim_t systemLimit = 0;
+    std::ifstream("/proc/sys/fs/nr_open") >> systemLimit;
+    const rlimit widest{systemLimit, systemLimit};
+    if (systemLimit > limit.rlim_max && ::setrlimit(RLIMIT_NOFILE, &widest) == 0)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 } // namespace

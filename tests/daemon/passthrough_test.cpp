@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <linux/limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
@@ -352,6 +353,27 @@ TEST(PassThrough, NoDescriptorLeaksAfterAWorkload)
     writeFile("/proc/sys/vm/drop_caches", "2");
     waitUntil([&] { return mount.openDescriptors() == before; });
     EXPECT_THAT(mount.openDescriptors(), testing::ElementsAreArray(before));
+}
+
+// The daemon keeps a descriptor for each inode the kernel knows: a folder of more files than the
+// usual soft limit of descriptors must still work.
+TEST(PassThrough, AFolderOfMoreFilesThanTheInheritedDescriptorLimit)
+{
+    rlimit inherited{};
+    ::getrlimit(RLIMIT_NOFILE, &inherited);
+    rlimit small = inherited;
+    small.rlim_cur = std::min<rlim_t>(1024, inherited.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &small);
+    std::optional<MountedFolder> mount(std::in_place);
+    ::setrlimit(RLIMIT_NOFILE, &inherited);
+    const auto count = static_cast<int>(small.rlim_cur) * 2;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::open(mount->path("f" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0) << "file " << i << ": " << std::strerror(errno);
+        ::close(fd);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(mount->mountPoint()), fs::directory_iterator()),
+              count);
 }
 
 TEST(PassThrough, FsyncFlushesAndReportsFailures)
