@@ -4,7 +4,6 @@
 
 #include "config_file.h"
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -16,7 +15,6 @@ struct DaemonContext {
     int rootFd = -1; // the folder underneath, opened before the mount hid it
     FilterLists filters;
     bool debug = false;
-    std::chrono::seconds hydrationTimeout{300}; // zero: no limit
 };
 
 // Nothing before start-up has published a context and after shutdown has withdrawn it.

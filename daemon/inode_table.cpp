@@ -58,16 +58,6 @@ fuse_ino_t InodeTable::remember(int fd, const struct stat& st)
     return numberOf(*entry.inode);
 }
 
-void InodeTable::addLookup(fuse_ino_t number)
-{
-    if (number == FUSE_ROOT_ID)
-        return;
-    std::lock_guard lock(m_mutex);
-    const auto* inode = asInode(number);
-    if (const auto found = m_entries.find({inode->dev(), inode->ino()}); found != m_entries.end())
-        ++found->second.lookups;
-}
-
 void InodeTable::forget(fuse_ino_t number, std::uint64_t lookups)
 {
     if (number == FUSE_ROOT_ID)

@@ -42,8 +42,6 @@ public:
     // Takes the descriptor of a looked-up object: the known inode gets one more lookup (and the
     // descriptor is closed), an unknown one is added. The number to hand to the kernel.
     fuse_ino_t remember(int fd, const struct stat& st);
-    // One more lookup of a known inode, as a hard link made through the mount gives.
-    void addLookup(fuse_ino_t number);
     void forget(fuse_ino_t number, std::uint64_t lookups);
 
 private:

@@ -112,6 +112,8 @@ int serve(DaemonOptions& options, int rootFd)
     if (parsed != 0 || cli.show_help || cli.show_version) {
         if (cli.show_help)
             fuse_cmdline_help();
+        if (cli.show_version)
+            fuse_lowlevel_version();
         fuse_opt_free_args(&args);
         return parsed != 0 ? 1 : 0;
     }
@@ -152,7 +154,7 @@ int runDaemon(DaemonOptions options)
 {
     auto context = std::make_unique<DaemonContext>(
         DaemonContext{options.mountPoint, options.ownerId, -1, options.configuration.filters,
-                      options.debug, options.configuration.hydrationTimeout});
+                      options.debug});
     // Opened before the mount hides it: afterwards this is the only way to the folder.
     // Close-on-exec: FUSE's unmount helper lives as long as the mount and must not hold it.
     context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY | O_CLOEXEC);

@@ -26,13 +26,10 @@ Call next(const char* name)
 
 extern "C" int openat(int directory, const char* name, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
     const int fd = next<int (*)(int, const char*, int, ...)>("openat")(directory, name, flags, mode);
     if (fd >= 0 && (flags & O_CREAT) && std::string_view(name).ends_with("hand-over-race"))
         ::renameat(directory, (std::string(name) + ".victim").c_str(), directory, name);
@@ -41,13 +38,10 @@ extern "C" int openat(int directory, const char* name, int flags, ...)
 
 extern "C" int open(const char* path, int flags, ...)
 {
-    mode_t mode = 0;
-    if (flags & O_CREAT) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
     return openat(AT_FDCWD, path, flags, mode);
 }
 
