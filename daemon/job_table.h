@@ -32,8 +32,9 @@ enum class HydrationEnd {
     NotQueued,  // no worker to send it
 };
 
-// Whoever waits for a request: told its end exactly once, and asked about the download's
-// progress while no answer has come.
+// Whoever waits for a request: told its end, and asked about the download's progress while no
+// answer has come. The first end told is the one that counts: after a failure of the worker
+// itself a second may follow.
 class HydrationWaiter {
 public:
     virtual ~HydrationWaiter() = default;

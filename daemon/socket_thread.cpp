@@ -162,7 +162,7 @@ bool SocketThread::handleInbox()
         messages.pop_front();
         switch (message->kind) {
         case MsgKind::UserData:
-            handleUserData(*message);
+            handleUserDataOrFail(*message);
             break;
         case MsgKind::Interrupt:
             finish(message->id, HydrationEnd::Interrupted);
@@ -176,6 +176,20 @@ bool SocketThread::handleInbox()
         }
     }
     return true;
+}
+
+// A request the worker could not take on still gets its answer: its caller must not hang.
+void SocketThread::handleUserDataOrFail(const ThreadMsg& message)
+{
+    try {
+        handleUserData(message);
+    } catch (const std::exception& e) {
+        printError("Socket worker: request ", message.data->id, " failed: ", e.what());
+        if (message.waiter) {
+            m_jobs->take(message.data->id);
+            message.waiter->finished(HydrationEnd::Failed);
+        }
+    }
 }
 
 void SocketThread::handleUserData(const ThreadMsg& message)

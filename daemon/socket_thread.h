@@ -66,6 +66,7 @@ private:
     void run();
     void push(std::shared_ptr<ThreadMsg> message);
     bool handleInbox();
+    void handleUserDataOrFail(const ThreadMsg& message);
     void handleUserData(const ThreadMsg& message);
     void finish(std::int32_t id, HydrationEnd end);
     void checkStalls();

@@ -78,11 +78,16 @@ void WaitingOpen::finished(HydrationEnd end)
     if (m_answered.exchange(true))
         return;
     const ServingCaller serving(m_caller);
-    const int result = logEnd(end);
-    if (result < 0)
-        Operations::replyResult(m_request, result);
-    else
-        replyOpened(m_request, m_inode->fd(), m_fi);
+    try {
+        const int result = logEnd(end);
+        if (result < 0)
+            Operations::replyResult(m_request, result);
+        else
+            replyOpened(m_request, m_inode->fd(), m_fi);
+    } catch (...) {
+        // Nothing above throws once the reply is sent: the request is still to be answered.
+        Operations::replyResult(m_request, -EIO);
+    }
 }
 
 int WaitingOpen::logEnd(HydrationEnd end) const
