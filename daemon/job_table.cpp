@@ -38,6 +38,13 @@ std::shared_ptr<HydrationWaiter> JobTable::take(std::int32_t id)
     return waiter;
 }
 
+std::shared_ptr<HydrationWaiter> JobTable::find(std::int32_t id) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto found = m_jobs.find(id);
+    return found == m_jobs.end() ? nullptr : found->second.waiter;
+}
+
 std::vector<std::shared_ptr<HydrationWaiter>> JobTable::takeAll()
 {
     std::lock_guard lock(m_mutex);

@@ -42,6 +42,9 @@ public:
     virtual void waiting(std::int32_t id) = 0;
     // Whether the download went on since the last time this was asked.
     virtual bool progressed() = 0;
+    // After an interrupt: whether the caller is being ended. Any other signal (a child's end, a
+    // timer) leaves the open waiting, as an open of a plain file would not fail for it.
+    virtual bool callerDying() = 0;
     virtual void finished(HydrationEnd end) = 0;
 };
 
@@ -61,6 +64,7 @@ public:
     bool update(std::int32_t id, JobStatus status);
     // Ends a request: the waiter to tell, if it still waited.
     std::shared_ptr<HydrationWaiter> take(std::int32_t id);
+    std::shared_ptr<HydrationWaiter> find(std::int32_t id) const;
     std::vector<std::shared_ptr<HydrationWaiter>> takeAll();
     // Asks every waiting request for progress; takes those without news for the limit.
     std::vector<std::shared_ptr<HydrationWaiter>> takeStalled(Clock::time_point now,

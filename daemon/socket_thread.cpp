@@ -140,6 +140,7 @@ void SocketThread::run()
                 if (watched[1].revents & (POLLIN | POLLHUP | POLLERR))
                     readSocket();
             }
+            recheckInterrupted();
             checkStalls();
         } catch (const std::exception& e) {
             printError("Socket worker: ", e.what());
@@ -165,7 +166,7 @@ bool SocketThread::handleInbox()
             handleUserDataOrFail(*message);
             break;
         case MsgKind::Interrupt:
-            finish(message->id, HydrationEnd::Interrupted);
+            handleInterrupt(message->id);
             break;
         case MsgKind::Exit: {
             // What came after the exit is the stop's to end.
@@ -219,6 +220,32 @@ void SocketThread::finish(std::int32_t id, HydrationEnd end)
         waiter->finished(end);
 }
 
+void SocketThread::handleInterrupt(std::int32_t id)
+{
+    const auto waiter = m_jobs->find(id);
+    if (!waiter)
+        return;
+    if (waiter->callerDying())
+        finish(id, HydrationEnd::Interrupted);
+    else
+        m_interrupted.insert(id);
+}
+
+// The kernel interrupts a request once: a caller that a later signal ends is seen here.
+void SocketThread::recheckInterrupted()
+{
+    for (auto id = m_interrupted.begin(); id != m_interrupted.end();) {
+        const auto waiter = m_jobs->find(*id);
+        if (waiter && !waiter->callerDying()) {
+            ++id;
+            continue;
+        }
+        if (waiter)
+            finish(*id, HydrationEnd::Interrupted);
+        id = m_interrupted.erase(id);
+    }
+}
+
 void SocketThread::checkStalls()
 {
     if (m_stallLimit.count() == 0 || m_jobs->empty())
@@ -233,6 +260,9 @@ void SocketThread::checkStalls()
 
 int SocketThread::pollTimeout() const
 {
+    constexpr int interruptedRecheckMs = 50;
+    if (!m_interrupted.empty())
+        return interruptedRecheckMs;
     if (m_stallLimit.count() == 0 || m_jobs->empty())
         return -1;
     const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextStallCheck -

@@ -13,6 +13,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -69,6 +70,8 @@ private:
     void handleUserDataOrFail(const ThreadMsg& message);
     void handleUserData(const ThreadMsg& message);
     void finish(std::int32_t id, HydrationEnd end);
+    void handleInterrupt(std::int32_t id);
+    void recheckInterrupted();
     void checkStalls();
     int pollTimeout() const;
 
@@ -99,6 +102,7 @@ private:
     JobTable::Clock::time_point m_nextStallCheck;
     LineAssembler m_incoming;
     std::deque<Outgoing> m_outgoing;
+    std::set<std::int32_t> m_interrupted; // by a signal that did not end the caller (yet)
 };
 
 } // namespace TessarnFuse

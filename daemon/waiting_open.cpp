@@ -8,6 +8,11 @@
 #include "sync_client_connection.h"
 
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tessarn.h>
@@ -21,9 +26,23 @@ constexpr auto operation = "open";
 
 // Called by libfuse on any of its threads, possibly while the worker is setting it: it only
 // tells the worker, which answers the request.
-void callerGaveUp(fuse_req_t, void* id)
+void callerGaveUp(fuse_req_t, void* id) noexcept
 {
-    socketThread().interrupt(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(id)));
+    try {
+        socketThread().interrupt(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(id)));
+    } catch (...) {
+        // The open then waits for its other ends, as it would without the interrupt.
+    }
+}
+
+// A signal that ends a process is turned into SIGKILL pending for each of its threads.
+bool killPending(const std::string& status, std::string_view field)
+{
+    const auto at = status.find(field);
+    if (at == std::string::npos)
+        return false;
+    const auto pending = std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
+    return (pending >> (SIGKILL - 1)) & 1;
 }
 
 } // namespace
@@ -57,8 +76,10 @@ WaitingOpen::Content WaitingOpen::contentNow() const
 {
     Content content;
     struct stat st {};
-    if (::fstat(m_inode->fd(), &st) == 0)
+    if (::fstat(m_inode->fd(), &st) == 0) {
         content.size = st.st_size;
+        content.modified = st.st_mtim;
+    }
     content.record = InodeXattr::value(m_inode->fd(), Tessarn::Constants::placeholderAttribute.data())
                          .value_or(std::string());
     return content;
@@ -68,9 +89,20 @@ WaitingOpen::Content WaitingOpen::contentNow() const
 bool WaitingOpen::progressed()
 {
     const auto now = contentNow();
-    const bool moved = now.size > m_seen.size || now.record != m_seen.record;
+    const bool written = now.modified.tv_sec != m_seen.modified.tv_sec ||
+                         now.modified.tv_nsec != m_seen.modified.tv_nsec;
+    const bool moved = now.size > m_seen.size || written || now.record != m_seen.record;
     m_seen = now;
     return moved;
+}
+
+bool WaitingOpen::callerDying()
+{
+    std::ifstream file("/proc/" + std::to_string(m_caller.pid) + "/status");
+    if (!file)
+        return true; // gone already
+    const std::string status((std::istreambuf_iterator<char>(file)), {});
+    return killPending(status, "\nSigPnd:") || killPending(status, "\nShdPnd:");
 }
 
 void WaitingOpen::finished(HydrationEnd end)

@@ -24,11 +24,13 @@ public:
 
     void waiting(std::int32_t id) override;
     bool progressed() override;
+    bool callerDying() override;
     void finished(HydrationEnd end) override;
 
 private:
     struct Content {
         off_t size = 0;
+        timespec modified{};
         std::string record;
     };
     Content contentNow() const;

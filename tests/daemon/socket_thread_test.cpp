@@ -28,6 +28,7 @@ class RecordingWaiter : public HydrationWaiter {
 public:
     void waiting(std::int32_t id) override { m_armedFor = id; }
     bool progressed() override { return m_moving; }
+    bool callerDying() override { return m_dying; }
     void finished(HydrationEnd end) override
     {
         std::lock_guard lock(m_mutex);
@@ -36,6 +37,7 @@ public:
 
     std::int32_t armedFor() const { return m_armedFor; }
     void keepMoving(bool moving) { m_moving = moving; }
+    void setDying(bool dying) { m_dying = dying; }
     std::vector<HydrationEnd> ends() const
     {
         std::lock_guard lock(m_mutex);
@@ -49,6 +51,7 @@ public:
 private:
     std::atomic<std::int32_t> m_armedFor{0};
     std::atomic<bool> m_moving{false};
+    std::atomic<bool> m_dying{true};
     mutable std::mutex m_mutex;
     std::vector<HydrationEnd> m_ends;
 };
@@ -168,6 +171,19 @@ TEST_F(SocketThreadTest, AnInterruptEndsTheRequestAndALaterAnswerFindsNothing)
     finish();
     EXPECT_THAT(out, HasSubstr("Job not found:13\n"));
     EXPECT_EQ(waiter->ends(), std::vector{HydrationEnd::Interrupted});
+}
+
+// A caller that merely handles a signal keeps waiting; one that a later signal ends gives up.
+TEST_F(SocketThreadTest, OnlyACallerBeingEndedGivesUpItsRequest)
+{
+    connect();
+    const auto waiter = sendRequest(13);
+    waiter->setDying(false);
+    worker.interrupt(13);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(waiter->ends().empty());
+    waiter->setDying(true);
+    EXPECT_TRUE(waiter->endedAs(HydrationEnd::Interrupted, 1s));
 }
 
 TEST_F(SocketThreadTest, AnAnswerSplitAcrossReadsIsJoined)
