@@ -42,6 +42,11 @@ std::shared_ptr<Inode> InodeTable::get(fuse_ino_t number) const
     return asInode(number)->shared_from_this();
 }
 
+int InodeTable::fd(fuse_ino_t number) const
+{
+    return number == FUSE_ROOT_ID ? m_root->fd() : asInode(number)->fd();
+}
+
 fuse_ino_t InodeTable::remember(int fd, const struct stat& st)
 {
     if (st.st_dev == m_root->dev() && st.st_ino == m_root->ino()) {

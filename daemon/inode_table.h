@@ -39,6 +39,8 @@ public:
     // The inode behind a number the kernel was given: the kernel asks only about inodes it has
     // not forgotten, so the number always names a live one.
     std::shared_ptr<Inode> get(fuse_ino_t number) const;
+    // Its descriptor, for an operation that needs nothing else and holds no reference.
+    int fd(fuse_ino_t number) const;
     // Takes the descriptor of a looked-up object: the known inode gets one more lookup (and the
     // descriptor is closed), an unknown one is added. The number to hand to the kernel.
     fuse_ino_t remember(int fd, const struct stat& st);

@@ -15,6 +15,12 @@ inline InodeTable& inodesOf(fuse_req_t request)
     return *static_cast<InodeTable*>(fuse_req_userdata(request));
 }
 
+// The descriptor of an inode the request names.
+inline int inodeFd(fuse_req_t request, fuse_ino_t inode)
+{
+    return inodesOf(request).fd(inode);
+}
+
 // 0 or a negated errno, as the reply it stands for.
 inline void replyResult(fuse_req_t request, int result)
 {

@@ -138,7 +138,7 @@ void replyAttributes(fuse_req_t request, int fd)
 
 void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info*)
 {
-    replyAttributes(request, inodesOf(request).get(inode)->fd());
+    replyAttributes(request, inodeFd(request, inode));
 }
 
 void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int valid,
@@ -154,7 +154,7 @@ void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int 
 
 void readlink(fuse_req_t request, fuse_ino_t inode)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     char target[PATH_MAX + 1];
     int result = resultOf(::readlinkat(fd, "", target, sizeof(target)));
     if (result == static_cast<int>(sizeof(target)))
@@ -168,7 +168,7 @@ void readlink(fuse_req_t request, fuse_ino_t inode)
 
 void access(fuse_req_t request, fuse_ino_t inode, int mask)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     const int result = resultOf(::access(procPath(fd).c_str(), mask));
     logOperation(LogPath(fd), "access", loggedValue(result), "%s", "");
     replyResult(request, result);
@@ -176,7 +176,7 @@ void access(fuse_req_t request, fuse_ino_t inode, int mask)
 
 void statfs(fuse_req_t request, fuse_ino_t inode)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     struct statvfs buffer {};
     const int result = resultOf(::fstatvfs(fd, &buffer));
     logOperation(LogPath(fd), "statfs", loggedValue(result), "%s", "");

@@ -64,13 +64,13 @@ void replyMade(fuse_req_t request, int parentFd, const char* name, int result)
 
 void mknod(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode, dev_t device)
 {
-    const int fd = inodesOf(request).get(parent)->fd();
+    const int fd = inodeFd(request, parent);
     replyMade(request, fd, name, makeNode(fd, name, mode, device));
 }
 
 void mkdir(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode)
 {
-    const int fd = inodesOf(request).get(parent)->fd();
+    const int fd = inodeFd(request, parent);
     const int result = resultOf(::mkdirat(fd, name, mode));
     logOperation(LogPath(fd, name), "mkdir", loggedValue(result), "mkdir mode %o", mode);
     replyMade(request, fd, name, result);
@@ -78,7 +78,7 @@ void mkdir(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode)
 
 void symlink(fuse_req_t request, const char* target, fuse_ino_t parent, const char* name)
 {
-    const int fd = inodesOf(request).get(parent)->fd();
+    const int fd = inodeFd(request, parent);
     const int result = resultOf(::symlinkat(target, fd, name));
     const LogPath path(fd, name);
     if (operationLogEnabled())
@@ -89,8 +89,8 @@ void symlink(fuse_req_t request, const char* target, fuse_ino_t parent, const ch
 
 void link(fuse_req_t request, fuse_ino_t inode, fuse_ino_t newParent, const char* newName)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
-    const int parentFd = inodesOf(request).get(newParent)->fd();
+    const int fd = inodeFd(request, inode);
+    const int parentFd = inodeFd(request, newParent);
     // Through the descriptor's link: the object itself, whatever name it has now.
     const int result = resultOf(
         ::linkat(AT_FDCWD, procPath(fd).c_str(), parentFd, newName, AT_SYMLINK_FOLLOW));
@@ -110,7 +110,7 @@ void link(fuse_req_t request, fuse_ino_t inode, fuse_ino_t newParent, const char
 void create(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode,
             fuse_file_info* fi)
 {
-    const int parentFd = inodesOf(request).get(parent)->fd();
+    const int parentFd = inodeFd(request, parent);
     const LogPath path(parentFd, name);
     const int fd = resultOf(::openat(parentFd, name, fi->flags | O_CLOEXEC, mode));
     if (fd < 0) {

@@ -40,7 +40,7 @@ DIR* openDirectory(int fd)
 
 void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     DIR* directory = openDirectory(fd);
     const int result = directory ? 0 : -errno;
     logOperation(LogPath(fd), "readdir", loggedValue(result), "%s", "");
@@ -96,7 +96,7 @@ void releasedir(fuse_req_t request, fuse_ino_t, fuse_file_info* fi)
 
 void unlink(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const int fd = inodesOf(request).get(parent)->fd();
+    const int fd = inodeFd(request, parent);
     const int result = resultOf(::unlinkat(fd, name, 0));
     logOperation(LogPath(fd, name), "unlink", loggedValue(result), "%s", "");
     replyResult(request, result);
@@ -104,7 +104,7 @@ void unlink(fuse_req_t request, fuse_ino_t parent, const char* name)
 
 void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const int fd = inodesOf(request).get(parent)->fd();
+    const int fd = inodeFd(request, parent);
     const int result = resultOf(::unlinkat(fd, name, AT_REMOVEDIR));
     logOperation(LogPath(fd, name), "rmdir", loggedValue(result), "%s", "");
     replyResult(request, result);
@@ -114,8 +114,8 @@ void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name)
 void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t newParent,
             const char* newName, unsigned int flags)
 {
-    const int fromFd = inodesOf(request).get(parent)->fd();
-    const int toFd = inodesOf(request).get(newParent)->fd();
+    const int fromFd = inodeFd(request, parent);
+    const int toFd = inodeFd(request, newParent);
     const int result = resultOf(::renameat2(fromFd, name, toFd, newName, flags));
     if (operationLogEnabled()) {
         const LogPath from(fromFd, name);

@@ -15,10 +15,6 @@ int descriptorOf(const fuse_file_info* fi)
     return static_cast<int>(fi->fh);
 }
 
-int inodeFd(fuse_req_t request, fuse_ino_t inode)
-{
-    return inodesOf(request).get(inode)->fd();
-}
 } // namespace
 
 void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi)

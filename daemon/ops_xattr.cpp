@@ -63,7 +63,7 @@ void replyRealSize(fuse_req_t request, int fd, size_t size)
 
 void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     if (name == realSizeAttribute)
         return replyRealSize(request, fd, size);
     std::vector<char> buffer(size);
@@ -78,20 +78,20 @@ void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t siz
 void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char* value,
               size_t size, int flags)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     replyResult(request, InodeXattr::set(fd, name, value, size, flags));
 }
 
 void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     std::vector<char> buffer(size);
     replyLength(request, InodeXattr::list(fd, buffer.data(), size), buffer, size);
 }
 
 void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name)
 {
-    const int fd = inodesOf(request).get(inode)->fd();
+    const int fd = inodeFd(request, inode);
     replyResult(request, InodeXattr::remove(fd, name));
 }
 
