@@ -14,7 +14,9 @@
 #include <atomic>
 #include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
 #include <tessarn.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Tessarn::Constants::States;
@@ -53,6 +55,19 @@ bool needsHydration(States state)
     return state == States::Dehydrated || state == States::Hydrating;
 }
 
+// Only the sync client's user writes placeholders, and the daemon runs as that user. A record
+// on someone else's file is that user's own doing: asking the client for the file id it names
+// would hand them content that may not be theirs to read.
+std::optional<uid_t> foreignOwner(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return static_cast<uid_t>(-1);
+    if (st.st_uid == ::geteuid())
+        return std::nullopt;
+    return st.st_uid;
+}
+
 std::string requestedFile(const fs::path& recordPath)
 {
     const auto& mountPoint = daemonContext()->mountPoint;
@@ -62,11 +77,10 @@ std::string requestedFile(const fs::path& recordPath)
 }
 
 void requestHydration(fuse_req_t request, std::shared_ptr<Inode> inode, const fuse_file_info& fi,
-                      const LogPath& path, const std::string& fileId,
-                      const std::string& requester)
+                      const LogPath& path, const std::string& fileId, const std::string& requester)
 {
-    auto message = std::make_shared<MsgData>(MsgData{"V2/HYDRATE_FILE", requestedFile(path.text()),
-                                                     fileId, ++lastRequestId, requester});
+    auto message = std::make_shared<MsgData>(
+        MsgData{"V2/HYDRATE_FILE", requestedFile(path.text()), fileId, ++lastRequestId, requester});
     logOperation(path, operation, 0, "Requesting hydration %s: %d", path.text().c_str(),
                  message->id);
     auto waiter = std::make_shared<WaitingOpen>(request, std::move(inode), fi, path.text(),
@@ -103,6 +117,12 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
         logOperation(path, operation, 0, "Not a placeholder file");
     if (!record || !needsHydration(record->state))
         return replyOpened(request, inode->fd(), *fi);
+    if (const auto owner = foreignOwner(inode->fd())) {
+        logOperation(path, operation, 0,
+                     "Placeholder owned by uid %u, not the client's user: opening it as it is",
+                     *owner);
+        return replyOpened(request, inode->fd(), *fi);
+    }
     const auto& name = requester.name();
     if (isIgnoredApp(name, daemonContext()->filters)) {
         logOperation(path, operation, 0, "blocked hydration for not permitted app %s",

@@ -265,8 +265,8 @@ int SocketThread::pollTimeout() const
         return interruptedRecheckMs;
     if (m_stallLimit.count() == 0 || m_jobs->empty())
         return -1;
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(m_nextStallCheck -
-                                                                   JobTable::Clock::now());
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(m_nextStallCheck - JobTable::Clock::now());
     return static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, INT32_MAX));
 }
 
@@ -290,8 +290,23 @@ bool SocketThread::connectSocket(const std::string& path)
         return false;
     }
     m_socket = fd;
+    learnClientPid(fd);
     post(std::make_shared<MsgData>(MsgData{versionCommand, "", "", 0, ""}));
     return true;
+}
+
+// The kernel knows who listens at the other end: from this moment on the client's own opens
+// are let through, without waiting for its VERSION answer.
+void SocketThread::learnClientPid(int fd)
+{
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) < 0 || peer.pid <= 0) {
+        printError("Cannot learn the sync client's process id: ", std::strerror(errno));
+        return;
+    }
+    printLine("Connected to the Desktop Client, PID: ", peer.pid);
+    m_jobs->setClientPid(peer.pid);
 }
 
 bool SocketThread::sendMessage(const MsgData& data)
@@ -369,6 +384,8 @@ void SocketThread::connectionLost(const char* reason)
     if (m_socket >= 0)
         ::close(m_socket);
     m_socket = -1;
+    // A process that gets the client's pid later is not the client.
+    m_jobs->setClientPid(0);
     m_incoming.clear();
     m_outgoing.clear();
     for (const auto& waiter : m_jobs->takeAll())

@@ -76,6 +76,7 @@ private:
     int pollTimeout() const;
 
     bool connectSocket(const std::string& path);
+    void learnClientPid(int fd);
     bool sendMessage(const MsgData& data);
     bool flushOutgoing();
     void readSocket();

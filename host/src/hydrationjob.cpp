@@ -1,5 +1,7 @@
 #include "vdk/hydrationjob.h"
 
+#include "content_copy.h"
+
 #include "vdk/syncjournaldb.h"
 #include "vdk/vfs.h"
 
@@ -9,9 +11,6 @@
 namespace VDK {
 
 namespace {
-
-constexpr qint64 largestChunk = 1024 * 1024;
-constexpr qint64 smallestChunk = 4 * 1024;
 
 // Runs step; what it throws becomes a failure text, as a download error would.
 template <typename Step> QString failureOf(Step&& step)
@@ -51,8 +50,13 @@ void HydrationJob::begin()
         finish(failure);
         return;
     }
-    m_transferClock.start();
-    scheduleNextChunk();
+    const CopyRequest copy{m_source->handle(), m_device.get(), m_bytesPerSecond};
+    m_transfer = std::jthread([this, copy](std::stop_token stop) {
+        const QString failure = failureOf([&] { return copyContent(copy, m_bytesWritten, stop); });
+        // Queued to the job's thread; a job destroyed meanwhile has joined this thread first,
+        // and the call dies with it.
+        QMetaObject::invokeMethod(this, [this, failure] { finish(failure); }, Qt::QueuedConnection);
+    });
 }
 
 // The reason the transfer cannot begin, or the empty text.
@@ -78,53 +82,18 @@ QString HydrationJob::openTransfer()
         QDir(server.toLocalFile()).filePath(QString::fromUtf8(m_record.path)));
     if (!m_source->open(QIODevice::ReadOnly))
         return m_source->errorString();
-    // Unbuffered, so that a failed write shows here rather than in a flush on close; only an
-    // existing file, so that a download does not bring back a file deleted meanwhile.
+    // Unbuffered, so that a failed write shows in the copy rather than in a flush on close;
+    // only an existing file, so that a download does not bring back a file deleted meanwhile.
     if (!m_device->isOpen() &&
         !m_device->open(QIODevice::WriteOnly | QIODevice::Unbuffered | QIODevice::ExistingOnly))
         return m_device->errorString();
     return {};
 }
 
-// Under a bandwidth cap pieces are small, about twenty a second, so the content flows
-// rather than jumps.
-qint64 HydrationJob::chunkSize() const
-{
-    if (m_bytesPerSecond <= 0)
-        return largestChunk;
-    return std::clamp(m_bytesPerSecond / 20, smallestChunk, largestChunk);
-}
-
-// Under a bandwidth cap a piece is written when it would have finished arriving.
-void HydrationJob::scheduleNextChunk()
-{
-    qint64 delayMs = 0;
-    if (m_bytesPerSecond > 0)
-        delayMs =
-            (m_bytesCopied + chunkSize()) * 1000 / m_bytesPerSecond - m_transferClock.elapsed();
-    QTimer::singleShot(std::chrono::milliseconds(std::max<qint64>(delayMs, 0)), this,
-                       &HydrationJob::copyNextChunk);
-}
-
-void HydrationJob::copyNextChunk()
-{
-    const QString failure = failureOf([this]() -> QString {
-        const QByteArray chunk = m_source->read(chunkSize());
-        if (chunk.isEmpty() && !m_source->atEnd())
-            return m_source->errorString();
-        if (m_device->write(chunk) != chunk.size())
-            return m_device->errorString();
-        m_bytesCopied += chunk.size();
-        return {};
-    });
-    if (!failure.isEmpty() || m_source->atEnd())
-        finish(failure);
-    else
-        scheduleNextChunk();
-}
-
 void HydrationJob::finish(const QString& failure)
 {
+    if (m_transfer.joinable())
+        m_transfer.join();
     if (m_device->isOpen())
         m_device->close();
     m_source.reset();

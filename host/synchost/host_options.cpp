@@ -79,11 +79,15 @@ struct Parser {
                                                 "(default: no cap)."),
                                  QStringLiteral("KiB/s")};
 
+    QCommandLineOption progress{QStringLiteral("progress"),
+                                QStringLiteral("Report every second how far each download that "
+                                               "takes longer than that has come.")};
+
     Parser()
     {
         parser.setApplicationDescription(QString::fromLatin1(description));
         parser.addHelpOption();
-        parser.addOptions({sample, state, socket, plugin, log, latency, bandwidth});
+        parser.addOptions({sample, state, socket, plugin, log, latency, bandwidth, progress});
         parser.addPositionalArgument(QStringLiteral("REMOTE FOLDER"),
                                      QStringLiteral("The folder standing for the server, and "
                                                     "the sync folder."),
@@ -145,6 +149,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
                              : defaultSocketPath();
     options.pluginPath = p.parser.isSet(p.plugin) ? p.parser.value(p.plugin) : defaultPluginPath();
     options.logFile = p.parser.value(p.log);
+    options.progress = p.parser.isSet(p.progress);
     return options;
 }
 

@@ -18,6 +18,7 @@ struct HostOptions {
     std::chrono::milliseconds latency{0};
     qint64 bytesPerSecond = 0; // 0: no cap
     bool sample = false;       // no folders given: serve the sample remote
+    bool progress = false;     // a line every second for each download that takes longer
 };
 
 struct Usage {

@@ -34,6 +34,8 @@ bool recordedHydrated(const QString& file)
     }
 }
 
+constexpr int progressPeriodMs = 1000;
+
 QString seconds(const QElapsedTimer& clock)
 {
     return QString::number(double(clock.nsecsElapsed()) / 1e9, 'f', 3);
@@ -42,9 +44,14 @@ QString seconds(const QElapsedTimer& clock)
 } // namespace
 
 HydrationService::HydrationService(VDK::Vfs& vfs, VDK::SyncJournalDb& journal,
-                                   const QString& folder, Throttle throttle, QObject* parent)
+                                   const QString& folder, Throttle throttle,
+                                   bool reportProgress, QObject* parent)
     : QObject(parent), m_vfs(vfs), m_journal(journal), m_folder(folder), m_throttle(throttle)
 {
+    if (!reportProgress)
+        return;
+    connect(&m_progressReport, &QTimer::timeout, this, &HydrationService::reportProgress);
+    m_progressReport.start(progressPeriodMs);
 }
 
 void HydrationService::setReady()
@@ -111,6 +118,7 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
         return QStringLiteral("The plug-in did not take the request for %1 (see its log)")
             .arg(*target);
     Running& running = m_running[request.fileId];
+    running.job = job;
     running.target = *target;
     running.relativePath = QDir(m_folder).relativeFilePath(*target);
     running.size = (*row)->fileSize;
@@ -158,6 +166,18 @@ void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
                        .arg(running.relativePath, seconds(running.clock), failure));
     for (const Waiter& waiter : running.waiters)
         answer(waiter, failure);
+}
+
+void HydrationService::reportProgress() const
+{
+    for (const Running& running : m_running) {
+        if (running.job && running.clock.elapsed() >= progressPeriodMs)
+            reportLine(QStringLiteral("downloading %1: %2 of %3 bytes after %4 s")
+                           .arg(running.relativePath)
+                           .arg(running.job->bytesWritten())
+                           .arg(running.size)
+                           .arg(seconds(running.clock)));
+    }
 }
 
 void HydrationService::answer(const Waiter& waiter, const QString& failure)

@@ -8,9 +8,12 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 #include <chrono>
 
 namespace VDK {
+class HydrationJob;
 class SyncJournalDb;
 class Vfs;
 } // namespace VDK
@@ -27,11 +30,13 @@ class HydrationService : public QObject {
     Q_OBJECT
 
 public:
+    // With reportProgress, every download that takes longer than a second reports every
+    // second how far it has come.
     HydrationService(VDK::Vfs& vfs, VDK::SyncJournalDb& journal, const QString& folder,
-                     Throttle throttle, QObject* parent = nullptr);
+                     Throttle throttle, bool reportProgress, QObject* parent = nullptr);
 
-    // Requests that arrive before this are held: until the daemon has read our process id,
-    // our own writes into the mount would be taken for an application's and wait for us.
+    // Requests that arrive before this are held: until the remote is mirrored, the journal
+    // does not know the files they name.
     void setReady();
     void request(const AnswerChannel& channel, const HydrationRequest& request);
     // Answers every waiting request with the reason; the running jobs are left to end.
@@ -43,6 +48,7 @@ private:
         QByteArray requestId;
     };
     struct Running {
+        QPointer<VDK::HydrationJob> job;
         QString target;
         QString relativePath;
         qint64 size = 0;
@@ -57,6 +63,7 @@ private:
     QString startHydration(const Waiter& waiter, const HydrationRequest& request);
     void jobEnded(const QByteArray& fileId, QString failure);
     QString completionFailure(const QByteArray& fileId, const QString& target);
+    void reportProgress() const;
 
     VDK::Vfs& m_vfs;
     VDK::SyncJournalDb& m_journal;
@@ -65,6 +72,7 @@ private:
     bool m_ready = false;
     QList<std::pair<Waiter, HydrationRequest>> m_held;
     QHash<QByteArray, Running> m_running; // by file id
+    QTimer m_progressReport;
 };
 
 } // namespace SyncHost

@@ -22,9 +22,6 @@ using namespace std::chrono_literals;
 constexpr auto readinessPeriod = 50ms;
 // Generous: the daemon of a sanitizer build on a busy machine takes seconds to mount.
 constexpr qint64 startDeadlineMs = 30000;
-// The daemon takes our process id from the VERSION answer as soon as it reads it; the margin
-// covers a slow (sanitizer) build on a busy machine.
-constexpr qint64 versionSettleMs = 600;
 constexpr long fuseSuperMagic = 0x65735546;
 
 // The folder is the root of a FUSE mount: another file system than its parent's.
@@ -145,7 +142,8 @@ VDK::Result<void, QString> Host::startMode()
     m_vfs = *vfs;
     m_hydration =
         std::make_unique<HydrationService>(*m_vfs, *m_journal, m_options.folder,
-                                           Throttle{m_options.latency, m_options.bytesPerSecond});
+                                           Throttle{m_options.latency, m_options.bytesPerSecond},
+                                           m_options.progress);
     connect(&m_server, &SocketApiServer::hydrationRequested, m_hydration.get(),
             &HydrationService::request);
     connect(m_vfs, &VDK::Vfs::started, this, [this] { m_modeStarted = true; });
@@ -163,8 +161,9 @@ VDK::Result<void, QString> Host::startMode()
 
 void Host::checkReadiness()
 {
-    if (m_modeStarted && m_sinceVersion.isValid() && m_sinceVersion.elapsed() >= versionSettleMs &&
-        isFuseMountPoint(m_options.folder)) {
+    // The daemon knows our process id from the moment it connected, so our own writes into
+    // the mount pass once it has asked for our VERSION.
+    if (m_modeStarted && m_sinceVersion.isValid() && isFuseMountPoint(m_options.folder)) {
         m_readinessCheck.stop();
         serve();
     } else if (m_sinceStart.elapsed() > startDeadlineMs) {

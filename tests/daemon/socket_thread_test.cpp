@@ -230,6 +230,8 @@ TEST_F(SocketThreadTest, UnusableAnswersChangeNothing)
 TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
 {
     connect();
+    // Known from the connection itself, before any answer.
+    EXPECT_EQ(jobs.clientPid(), ::getpid());
     client.send("VERSION:1.0:1111\n");
     client.send("VERSION:1.0:client:2222:extra\n");
     client.send("VERSION:1.0:client:pid\n");
@@ -237,7 +239,7 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
     const auto waiter = sendRequest(13);
     client.send(resultAnswer(13, R"({"status":"OK"})"));
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Succeeded));
-    EXPECT_EQ(jobs.clientPid(), 0);
+    EXPECT_EQ(jobs.clientPid(), ::getpid());
     client.send("VERSION:1.0:client: 4242\n");
     EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 4242; }));
     client.send("VERSION:2.0:client:77\n");
@@ -253,6 +255,7 @@ TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsWithoutKillingTheP
     const auto waiter = sendRequest(13);
     client.closeConnection();
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed, 1s));
+    EXPECT_EQ(jobs.clientPid(), 0) << "whoever gets its pid next is not the client";
     const auto later = post(14);
     EXPECT_TRUE(later->endedAs(HydrationEnd::Failed));
     finish();

@@ -136,4 +136,23 @@ TEST_F(HydrationJobTest, ReportsWhatKeepsItFromDownloading)
     HydrationJob deletedTarget(&vfs, "id-6", std::make_unique<QFile>(deleted), nullptr);
     EXPECT_FALSE(run(deletedTarget).isEmpty());
     EXPECT_FALSE(QFile::exists(deleted)) << "a file deleted locally stays deleted";
+
+    HydrationJob fullDisk(&vfs, "id-4", std::make_unique<QFile>(QStringLiteral("/dev/full")),
+                          nullptr);
+    EXPECT_EQ(run(fullDisk), QStringLiteral("No space left on device"));
+}
+
+// The server's file loses its end while it is copied: the job must not call that complete.
+TEST_F(HydrationJobTest, AServerFileCutShortDuringTheDownloadFailsIt)
+{
+    putOnServer("cut.bin", QByteArray(400 * 1024, 'c'), "id-7");
+    auto* buffer = new QBuffer;
+    HydrationJob job(&vfs, "id-7", std::unique_ptr<QIODevice>(buffer), nullptr);
+    job.setThrottle(std::chrono::milliseconds(0), 1024 * 1024);
+    QTimer::singleShot(100, [&] {
+        QFile::resize(server.filePath(QStringLiteral("cut.bin")), 150 * 1024);
+    });
+    const QString failure = run(job);
+    EXPECT_TRUE(failure.contains(QStringLiteral("ended after 153600 of 409600 bytes"))) << failure.toStdString();
+    EXPECT_LT(job.bytesWritten(), 400 * 1024);
 }

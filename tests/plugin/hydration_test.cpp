@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <sys/stat.h>
 
 using namespace VDK;
@@ -83,34 +84,59 @@ TEST_F(Hydration, ASecondRequestWaitsUntilTheFirstJobHasEnded)
     runToEnd(again);
 }
 
-TEST_F(Hydration, AFailedJobLeavesAPlaceholderThatAsksAgain)
+// The server's file grows in the middle of the download: what was written is no version of it.
+TEST_F(Hydration, AFailedJobLeavesAnEmptyPlaceholderThatAsksAgain)
 {
-    ASSERT_TRUE(QFile::remove(sync.serverPath() + QStringLiteral("/report.txt")));
+    const QString server = sync.serverPath() + QStringLiteral("/report.txt");
+    ASSERT_TRUE(writeFile(server, QByteArray(2 * 1024 * 1024, 'l')));
     HydrationJob* job = vfs.hydrateFile(remote.fileId, target());
     ASSERT_NE(job, nullptr);
+    job->setThrottle(std::chrono::milliseconds(0), 4 * 1024 * 1024);
     QSignalSpy failed(job, &HydrationJob::error);
+    QTimer::singleShot(150, [&] {
+        QFile grown(server);
+        ASSERT_TRUE(grown.open(QIODevice::Append));
+        grown.write("more");
+    });
     runToEnd(job);
-    EXPECT_EQ(failed.size(), 1);
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_TRUE(failed.first().first().toString().contains(QStringLiteral("changed")));
     EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Hydration failed")));
 
+    EXPECT_EQ(QFileInfo(target()).size(), 0) << "the partial download is gone";
+    EXPECT_EQ(modificationTime(target()), 1300000000);
     const PlaceholderRecord stored = record(remote.file);
     EXPECT_EQ(stored.state, States::Dehydrated);
     EXPECT_EQ(stored.size, quint64(content.size()));
     EXPECT_EQ(stored.etag, remote.etag.toStdString());
     EXPECT_EQ(stored.pinState, PinStates::Inherited);
 
-    ASSERT_TRUE(writeFile(sync.serverPath() + QStringLiteral("/report.txt"), content));
     HydrationJob* retry = vfs.hydrateFile(remote.fileId, target());
     ASSERT_NE(retry, nullptr);
     runToEnd(retry);
-    EXPECT_EQ(readFile(target()), content);
+    EXPECT_EQ(readFile(target()), readFile(server));
+}
+
+TEST_F(Hydration, OnlyTheFileTheJournalKnowsUnderTheIdIsHydrated)
+{
+    // Anyone may put a record naming the report's id on a file of their own.
+    writeRecord(QStringLiteral("forged.txt"), States::Dehydrated, PinStates::Inherited);
+    const QString forged = sync.filePath(QStringLiteral("forged.txt"));
+    EXPECT_EQ(vfs.hydrateFile(remote.fileId, forged), nullptr);
+    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Refusing hydration of")));
+    EXPECT_EQ(readFile(forged), "");
+    EXPECT_EQ(record(QStringLiteral("forged.txt")).state, States::Dehydrated);
+    EXPECT_EQ(vfs.hydrateFile(remote.fileId, sync.filePath(QStringLiteral("../outside.txt"))),
+              nullptr);
 }
 
 TEST_F(Hydration, FilesWithoutAUsableRecordAreNotHydrated)
 {
     const QString plain = sync.filePath(QStringLiteral("plain.txt"));
     ASSERT_TRUE(writeFile(plain, "local"));
-    EXPECT_EQ(vfs.hydrateFile("id-plain", plain), nullptr);
+    ASSERT_TRUE(sync.journal().setFileRecord(SyncFileItem::fromSyncFileItem(
+        item(QStringLiteral("plain.txt"), CSyncEnums::ItemTypeVirtualFile))));
+    EXPECT_EQ(vfs.hydrateFile(QByteArray("id-plain.txt"), plain), nullptr);
     EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Failed to get attributes for")));
     EXPECT_EQ(readFile(plain), "local");
     EXPECT_FALSE(record(QStringLiteral("plain.txt")).isOk()) << "no record is made for it";

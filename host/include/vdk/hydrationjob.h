@@ -5,14 +5,15 @@
 #include "vdk/syncjournalfilerecord.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QIODevice>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 namespace VDK {
 
@@ -40,10 +41,13 @@ public:
     void setThrottle(std::chrono::milliseconds latency, qint64 bytesPerSecond);
 
     // Looks the file up in the folder's journal by its identifier and copies its content
-    // from the account's server, piece by piece from the event loop, so that the client
-    // stays responsive during a long download. Returns at once: the outcome is either
-    // finished() or error(), emitted later from the event loop.
+    // from the account's server on a thread of the job's own, so that neither the client
+    // nor another download waits for this one. Returns at once: the outcome is either
+    // finished() or error(), emitted later from the event loop. The download is complete or
+    // an error: a file on the server that ends early, grows or changes meanwhile fails it.
     void start();
+    // The bytes written into the device so far; may be read from any thread.
+    qint64 bytesWritten() const { return m_bytesWritten; }
 
 Q_SIGNALS:
     void finished();
@@ -51,12 +55,9 @@ Q_SIGNALS:
 
 private:
     void begin();
-    void copyNextChunk();
-    qint64 chunkSize() const;
-    void scheduleNextChunk();
+    QString openTransfer();
     // Ends the job; failure is the reason, empty on success.
     void finish(const QString& failure);
-    QString openTransfer();
 
     QPointer<Vfs> m_vfs;
     QByteArray m_fileId;
@@ -67,8 +68,9 @@ private:
     std::unique_ptr<QFile> m_source;
     std::chrono::milliseconds m_latency{0};
     qint64 m_bytesPerSecond = 0;
-    qint64 m_bytesCopied = 0;
-    QElapsedTimer m_transferClock;
+    std::atomic<qint64> m_bytesWritten{0};
+    // Last, so that it is stopped and joined before anything it uses goes away.
+    std::jthread m_transfer;
 };
 
 } // namespace VDK

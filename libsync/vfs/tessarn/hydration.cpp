@@ -6,6 +6,8 @@
 #include <vdk/syncjournaldb.h>
 
 #include <QFile>
+#include <filesystem>
+#include <optional>
 
 namespace VDK {
 
@@ -18,6 +20,58 @@ Result<void, QString> writeJournal(SyncJournalDb* journal, const SyncFileItem& i
     if (!journal)
         return QStringLiteral("the folder has no journal");
     return journal->setFileRecord(SyncFileItem::fromSyncFileItem(item));
+}
+
+// The journal's path for a file in the folder, or nothing for a path outside it.
+std::optional<QByteArray> journalPath(const FileSystem::Path& root, const QString& file)
+{
+    const auto relative =
+        FileSystem::toFilesystemPath(file).lexically_normal().lexically_relative(root);
+    if (relative.empty() || *relative.begin() == "..")
+        return std::nullopt;
+    return FileSystem::fromFilesystemPath(relative).toUtf8();
+}
+
+// Only the file that the journal knows under that path may receive the content of that id:
+// anyone may put a record naming any id on a file, and a download into it would hand them
+// someone else's content.
+Result<void, QString> journalNamesFile(const VfsSetupParams& params, const QByteArray& fileId,
+                                       const QString& targetPath)
+{
+    if (!params.journal)
+        return QStringLiteral("the folder has no journal");
+    const auto path = journalPath(params.root(), targetPath);
+    if (!path)
+        return QStringLiteral("the file is not in the folder %1").arg(params.filesystemPath);
+    const auto row = params.journal->getFileRecord(*path);
+    if (!row)
+        return row.error();
+    if (!row->has_value())
+        return QStringLiteral("the journal knows no file there");
+    if ((*row)->fileId != fileId)
+        return QStringLiteral("the journal knows it as fileId %1")
+            .arg(QString::fromUtf8((*row)->fileId));
+    return {};
+}
+
+// What a failed download wrote is no file's content: the placeholder goes back to empty, with
+// the record and the modification time it had, and asks again on the next open.
+void resetToPlaceholder(PlaceholderRecord record, const HydrationJob& job)
+{
+    const FileSystem::Path path(job.targetFileName());
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) > 0 && !error)
+        std::filesystem::resize_file(path, 0, error);
+    if (error)
+        qCWarning(lcTessarn) << "Failed to empty the partial download of" << path.toString()
+                             << QString::fromStdString(error.message());
+    record.state = States::Dehydrated;
+    const auto written = job.record().fileId.isEmpty()
+        ? writePlaceHolderAttributes(record)
+        : writePlaceHolderAttributesWithModTime(record, job.record().modtime);
+    if (!written)
+        qCWarning(lcTessarn) << "Failed to reset attributes for" << job.targetFileName()
+                             << written.error();
 }
 
 } // namespace
@@ -35,6 +89,11 @@ HydrationJob* Tessarn::startHydration(const QByteArray& fileId, const QString& t
     if (hydrationJobs.contains(fileId)) {
         qCWarning(lcTessarn) << "Ignoring hydration request for running hydration for fileId"
                              << fileId;
+        return nullptr;
+    }
+    if (auto named = journalNamesFile(params(), fileId, targetPath); !named) {
+        qCWarning(lcTessarn) << "Refusing hydration of" << targetPath << "for fileId" << fileId
+                             << named.error();
         return nullptr;
     }
     PlaceholderRecord record = placeHolderAttributes(targetPath);
@@ -94,19 +153,14 @@ void Tessarn::completeHydration(const HydrationJob& job)
                               << written.error();
 }
 
-// A failed download leaves a placeholder that asks again on the next open, rather than a
-// record that claims content which never came.
 void Tessarn::failHydration(HydrationJob* job, const QString& message)
 {
     guarded("hydration error", [&] {
         qCWarning(lcTessarn) << "Hydration failed" << message;
-        PlaceholderRecord record = placeHolderAttributes(job->targetFileName());
-        if (record.isOk() && record.state == States::Hydrating) {
-            record.state = States::Dehydrated;
-            if (auto written = writePlaceHolderAttributes(record); !written)
-                qCWarning(lcTessarn) << "Failed to reset attributes for" << job->targetFileName()
-                                     << written.error();
-        }
+        // Another record means the file is no longer the download's to clear.
+        const PlaceholderRecord record = placeHolderAttributes(job->targetFileName());
+        if (record.isOk() && record.state == States::Hydrating)
+            resetToPlaceholder(record, *job);
     });
     releaseJob(job);
 }
