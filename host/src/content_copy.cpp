@@ -132,8 +132,7 @@ private:
 
 } // namespace
 
-QString copyContent(const CopyRequest& request, std::atomic<qint64>& written,
-                    std::stop_token stop)
+QString copyContent(const CopyRequest& request, std::atomic<qint64>& written, std::stop_token stop)
 {
     const auto before = sourceState(request.source);
     if (!before)
@@ -153,8 +152,8 @@ QString copyContent(const CopyRequest& request, std::atomic<qint64>& written,
         if (stop.stop_requested())
             return QStringLiteral("The download was cancelled");
         QString failure;
-        const auto count = sink.copy(request.source, copied, std::min(piece, before->size - copied),
-                                     failure);
+        const auto count =
+            sink.copy(request.source, copied, std::min(piece, before->size - copied), failure);
         if (count < 0)
             return failure;
         if (count == 0)

@@ -19,7 +19,6 @@ struct CopyRequest {
 // failure text, or the empty text when the target holds exactly what the source held from
 // the first byte to the last; a source that ends early, grows or is rewritten meanwhile is a
 // failure, as is a stop request.
-QString copyContent(const CopyRequest& request, std::atomic<qint64>& written,
-                    std::stop_token stop);
+QString copyContent(const CopyRequest& request, std::atomic<qint64>& written, std::stop_token stop);
 
 } // namespace VDK

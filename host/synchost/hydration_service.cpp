@@ -44,8 +44,8 @@ QString seconds(const QElapsedTimer& clock)
 } // namespace
 
 HydrationService::HydrationService(VDK::Vfs& vfs, VDK::SyncJournalDb& journal,
-                                   const QString& folder, Throttle throttle,
-                                   bool reportProgress, QObject* parent)
+                                   const QString& folder, Throttle throttle, bool reportProgress,
+                                   QObject* parent)
     : QObject(parent), m_vfs(vfs), m_journal(journal), m_folder(folder), m_throttle(throttle)
 {
     if (!reportProgress)

@@ -211,6 +211,50 @@ TEST_F(HydrationTest, TheClientItselfAndItsThreadsAreLetThrough)
     EXPECT_THAT(mount->daemonOutput(), testing::Not(testing::HasSubstr("Requesting")));
 }
 
+// Another user of a public mount gives a file of their own the record of a file they may not
+// read: opening it must not ask the client for that file's content.
+TEST_F(HydrationTest, AnotherUsersPlaceholderOpensAsTheEmptyFileItIs)
+{
+    start(withFlags({"-p", "-d"}));
+    fs::create_directory(mount->path("Shared"));
+    fs::permissions(mount->path("Shared"), fs::perms::all | fs::perms::sticky_bit);
+    const auto forged = mount->path("Shared/forged.txt");
+    ASSERT_EQ(runProgram(asNobody({"touch", forged.string()})).status, 0);
+    // As its owner may: a record in the user namespace of their own file.
+    writeRecord(forged, Tessarn::PlaceHolderAttributes::create("", "etag", "secret-id", 5));
+
+    const auto opened = runProgram(asNobody({TESSARN_OPEN_PROBE, forged.string()}));
+    EXPECT_EQ(opened.status, 0) << opened.err;
+    EXPECT_EQ(opened.out, "");
+    EXPECT_FALSE(client->readLine(300ms)) << "no request for another user's file";
+    EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("Placeholder owned by uid 65534"));
+}
+
+// The client's own writes pass from the moment it is connected, before its VERSION answer;
+// once the connection is gone, its process is just another application.
+TEST_F(HydrationTest, TheClientIsKnownFromItsConnectionAndForgottenWithIt)
+{
+    MountOptions options;
+    options.socketPath = socketPath;
+    // With no connection the request cannot be written.
+    options.allowedErrors = {"Socket API connection lost: ", "write: "};
+    client.emplace(socketPath);
+    mount.emplace(options);
+    ASSERT_TRUE(client->accept());
+    ASSERT_EQ(client->readLine(), versionRequest);
+    makePlaceholder("a.txt", 5);
+    EXPECT_EQ(readFile(mount->path("a.txt")), "");
+    EXPECT_FALSE(client->readLine(200ms)) << "no request for the client's own open";
+
+    client->closeConnection();
+    ASSERT_TRUE(waitUntil([&] { return mount->daemonErrors().find("connection lost") != std::string::npos; }));
+    const int fd = ::open(mount->path("a.txt").c_str(), O_RDONLY);
+    EXPECT_EQ(fd, -1) << "a placeholder opened as an empty file";
+    EXPECT_EQ(errno, ENOENT);
+    if (fd >= 0)
+        ::close(fd);
+}
+
 TEST_F(HydrationTest, HydratedAndOrdinaryFilesOpenAtOnce)
 {
     start();

@@ -4,7 +4,9 @@
 #include "hosted_folder.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -30,6 +32,41 @@ quint64 inodeOf(const fs::path& file)
     struct stat status {};
     ::stat(file.c_str(), &status);
     return status.st_ino;
+}
+
+// A small tmpfs as the sync folder, mounted before the host and unmounted after it.
+class SmallDisk {
+public:
+    SmallDisk(HostedFolder& hosted, const char* size) : m_hosted(hosted)
+    {
+        m_mounted = ::mount("tmpfs", hosted.folder().c_str(), "tmpfs", 0, size) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_hosted.hostPid() > 0)
+            m_hosted.stopHost();
+        if (m_mounted)
+            ::umount2(m_hosted.folder().c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    bool mounted() const { return m_mounted; }
+
+private:
+    HostedFolder& m_hosted;
+    bool m_mounted = false;
+};
+
+// What a download that did not complete must leave: a placeholder that shows the remote's
+// size, holds no byte, and asks again.
+void expectCleanPlaceholder(const HostedFolder& hosted, const fs::path& relative,
+                            std::uintmax_t remoteSize)
+{
+    SCOPED_TRACE(relative);
+    EXPECT_EQ(hosted.record(relative).state, States::Dehydrated);
+    EXPECT_EQ(fs::file_size(hosted.local(relative)), remoteSize);
+    EXPECT_EQ(hosted.hostOutput().find("hydrated " + relative.string()), std::string::npos);
 }
 
 } // namespace
@@ -226,4 +263,68 @@ TEST_F(FilesOnDemand, ASlowDownloadDoesNotHoldUpTheOthers)
     EXPECT_GE(std::chrono::steady_clock::now() - started, 2s)
         << "2 MiB at 1 MiB/s take two seconds";
     EXPECT_EQ(readFile(outputs.path() / "large").size(), 2u * 1024 * 1024);
+}
+
+// The server's file is cut short, grows, or fails to read in the middle of the download: the
+// opener gets an error, never a file that matches no version of the remote.
+TEST_F(FilesOnDemand, ADownloadThatCannotCompleteFailsItsOpenerAndLeavesAnEmptyPlaceholder)
+{
+    constexpr std::size_t size = 2 * 1024 * 1024;
+    const std::vector<std::string> names{"shrinking.bin", "growing.bin", "disk read-error.bin"};
+    for (unsigned i = 0; i < names.size(); ++i)
+        hosted.putRemote(names[i], patternContent(size, 10 + i));
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "2048"},
+                                 {"LD_PRELOAD=" READ_ERROR_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0"}));
+
+    TempDir outputs;
+    std::vector<std::unique_ptr<ChildProcess>> openers;
+    for (const auto& name : names)
+        openers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"cat", hosted.local(name).string()}, outputs.path() / name,
+            outputs.path() / (name + ".err")));
+    ASSERT_TRUE(waitUntil([&] { return hosted.record("growing.bin").state == States::Hydrating; }, 10s));
+    std::this_thread::sleep_for(300ms);
+    fs::resize_file(hosted.remote() / "shrinking.bin", 100 * 1024);
+    hosted.putRemote("growing.bin", patternContent(size + 1, 11));
+
+    for (unsigned i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        const auto status = openers[i]->wait(30s);
+        ASSERT_TRUE(status.has_value()) << "the open hangs";
+        EXPECT_NE(*status, 0);
+        EXPECT_EQ(readFile(outputs.path() / names[i]), "");
+        EXPECT_EQ(fs::file_size(hosted.underneath(names[i])), 0u) << "the partial bytes are gone";
+    }
+    expectCleanPlaceholder(hosted, "shrinking.bin", size);
+    expectCleanPlaceholder(hosted, "growing.bin", size);
+    expectCleanPlaceholder(hosted, "disk read-error.bin", size);
+    const std::string output = hosted.hostOutput();
+    EXPECT_NE(output.find("ended after"), std::string::npos) << output;
+    EXPECT_NE(output.find("changed during the download"), std::string::npos) << output;
+    EXPECT_NE(output.find("failed disk read-error.bin after"), std::string::npos) << output;
+    EXPECT_NE(output.find("Input/output error"), std::string::npos) << output;
+
+    EXPECT_EQ(readWithProcess(hosted.local("shrinking.bin")).out, patternContent(size, 10).substr(0, 100 * 1024));
+}
+
+TEST_F(FilesOnDemand, ADownloadThatFillsTheDiskFailsAndGivesTheSpaceBack)
+{
+    const SmallDisk disk(hosted, "size=1m");
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    hosted.putRemote("big.bin", patternContent(3 * 1024 * 1024, 20));
+    hosted.putRemote("small.txt", "fits\n");
+    ASSERT_TRUE(hosted.startHost());
+
+    const ProgramResult failed = readWithProcess(hosted.local("big.bin"));
+    EXPECT_NE(failed.status, 0);
+    EXPECT_EQ(failed.out, "");
+    EXPECT_NE(hosted.hostOutput().find("failed big.bin after"), std::string::npos);
+    EXPECT_NE(hosted.hostOutput().find("No space left on device"), std::string::npos)
+        << hosted.hostOutput();
+    expectCleanPlaceholder(hosted, "big.bin", 3 * 1024 * 1024);
+    struct statvfs disk_ {};
+    ASSERT_EQ(::statvfs(hosted.folder().c_str(), &disk_), 0);
+    EXPECT_GT(disk_.f_bavail * disk_.f_frsize, 900u * 1024) << "the partial megabyte is freed";
+    EXPECT_EQ(readWithProcess(hosted.local("small.txt")).out, "fits\n");
 }

@@ -81,12 +81,13 @@ void HostedFolder::removeRemote(const fs::path& relative)
     fs::remove(m_remote / relative);
 }
 
-bool HostedFolder::startHost(const std::vector<std::string>& extraArguments)
+bool HostedFolder::startHost(const std::vector<std::string>& extraArguments,
+                             const std::vector<std::string>& environment)
 {
     std::vector<std::string> arguments = extraArguments;
     arguments.insert(arguments.end(),
                      {"--state", m_state.string(), m_remote.string(), m_folder.string()});
-    return launch(arguments);
+    return launch(arguments, environment);
 }
 
 bool HostedFolder::startSampleHost()
@@ -94,7 +95,7 @@ bool HostedFolder::startSampleHost()
     return launch({"--sample", m_dir.path().string()});
 }
 
-bool HostedFolder::launch(std::vector<std::string> arguments)
+bool HostedFolder::launch(std::vector<std::string> arguments, std::vector<std::string> environment)
 {
     ++m_runs;
     const auto run = std::to_string(m_runs);
@@ -102,9 +103,9 @@ bool HostedFolder::launch(std::vector<std::string> arguments)
                                      (m_dir.path() / ("daemon-" + run + ".log")).string()};
     command.insert(command.end(), arguments.begin(), arguments.end());
     // No configuration of the machine's user: the one that comes with the build is used.
-    m_host = std::make_unique<ChildProcess>(
-        command, m_dir.path() / ("host-" + run + ".out"), m_dir.path() / ("host-" + run + ".err"),
-        std::vector<std::string>{"XDG_CONFIG_HOME=" + (m_dir.path() / "no-config").string()});
+    environment.push_back("XDG_CONFIG_HOME=" + (m_dir.path() / "no-config").string());
+    m_host = std::make_unique<ChildProcess>(command, m_dir.path() / ("host-" + run + ".out"),
+                                            m_dir.path() / ("host-" + run + ".err"), environment);
     const bool serving = waitUntil(
         [this] { return hostOutput().find("Serving ") != std::string::npos || m_host->poll(); },
         hostStartTimeout);

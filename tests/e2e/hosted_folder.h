@@ -27,9 +27,10 @@ public:
     void putRemote(const std::filesystem::path& relative, std::string_view content);
     void removeRemote(const std::filesystem::path& relative);
 
-    // Starts synchost and waits until it serves; false (with the reason added to the test's
-    // failure) if it does not.
-    bool startHost(const std::vector<std::string>& extraArguments = {});
+    // Starts synchost, with the environment added to its own, and waits until it serves;
+    // false (with the reason added to the test's failure) if it does not.
+    bool startHost(const std::vector<std::string>& extraArguments = {},
+                   const std::vector<std::string>& environment = {});
     // synchost --sample: its own sample remote, in remote() if that is missing, served in
     // "sync" (the folder's name must be that).
     bool startSampleHost();
@@ -65,7 +66,7 @@ public:
     Tessarn::PlaceHolderAttributes record(const std::filesystem::path& relative) const;
 
 private:
-    bool launch(std::vector<std::string> arguments);
+    bool launch(std::vector<std::string> arguments, std::vector<std::string> environment = {});
     void cleanUp();
     void checkForSanitizerReports() const;
 

@@ -3,11 +3,10 @@
 #include "records.h"
 #include "vfs_tessarn.h"
 
-#include <vdk/syncjournaldb.h>
-
 #include <QFile>
 #include <filesystem>
 #include <optional>
+#include <vdk/syncjournaldb.h>
 
 namespace VDK {
 
@@ -67,8 +66,8 @@ void resetToPlaceholder(PlaceholderRecord record, const HydrationJob& job)
                              << QString::fromStdString(error.message());
     record.state = States::Dehydrated;
     const auto written = job.record().fileId.isEmpty()
-        ? writePlaceHolderAttributes(record)
-        : writePlaceHolderAttributesWithModTime(record, job.record().modtime);
+                             ? writePlaceHolderAttributes(record)
+                             : writePlaceHolderAttributesWithModTime(record, job.record().modtime);
     if (!written)
         qCWarning(lcTessarn) << "Failed to reset attributes for" << job.targetFileName()
                              << written.error();
