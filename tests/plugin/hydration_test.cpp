@@ -163,8 +163,14 @@ TEST_F(Hydration, RunningJobsGoWithThePlugin)
     plugin->start(sync.params());
     QPointer<HydrationJob> job = plugin->hydrateFile(remote.fileId, target());
     ASSERT_FALSE(job.isNull());
+    // Part way through when the plug-in goes.
+    ASSERT_TRUE(writeFile(sync.serverPath() + QStringLiteral("/report.txt"), QByteArray(64 * 1024, 'p')));
+    job->setThrottle(std::chrono::milliseconds(0), 16 * 1024);
+    job->start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return job && job->bytesWritten() > 0; }, 5000));
 
     delete plugin;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return job.isNull(); }, 5000))
-        << "a job the plug-in no longer tracks would never be deleted";
+    EXPECT_TRUE(job.isNull()) << "a job the plug-in no longer tracks would never be deleted";
+    EXPECT_EQ(QFileInfo(target()).size(), 0) << "what the download wrote is gone with it";
+    EXPECT_EQ(record(remote.file).state, States::Dehydrated);
 }

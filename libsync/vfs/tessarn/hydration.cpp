@@ -6,6 +6,7 @@
 #include <QFile>
 #include <filesystem>
 #include <optional>
+#include <utility>
 #include <vdk/syncjournaldb.h>
 
 namespace VDK {
@@ -53,24 +54,28 @@ Result<void, QString> journalNamesFile(const VfsSetupParams& params, const QByte
     return {};
 }
 
-// What a failed download wrote is no file's content: the placeholder goes back to empty, with
-// the record and the modification time it had, and asks again on the next open.
-void resetToPlaceholder(PlaceholderRecord record, const HydrationJob& job)
+// What a download that did not complete wrote is no file's content: the placeholder goes back
+// to empty, with the record and the modification time it had, and asks again on the next
+// open. The journal row is the job's, empty when it never got as far as reading it.
+void clearFailedDownload(const QString& target, const SyncJournalFileRecord& row)
 {
-    const FileSystem::Path path(job.targetFileName());
+    // Another record means the file is no longer the download's to clear.
+    PlaceholderRecord record = placeHolderAttributes(target);
+    if (!record.isOk() || record.state != States::Hydrating)
+        return;
+    const FileSystem::Path path(target);
     std::error_code error;
     if (std::filesystem::file_size(path, error) > 0 && !error)
         std::filesystem::resize_file(path, 0, error);
     if (error)
-        qCWarning(lcTessarn) << "Failed to empty the partial download of" << path.toString()
+        qCWarning(lcTessarn) << "Failed to empty the partial download of" << target
                              << QString::fromStdString(error.message());
     record.state = States::Dehydrated;
-    const auto written = job.record().fileId.isEmpty()
+    const auto written = row.fileId.isEmpty()
                              ? writePlaceHolderAttributes(record)
-                             : writePlaceHolderAttributesWithModTime(record, job.record().modtime);
+                             : writePlaceHolderAttributesWithModTime(record, row.modtime);
     if (!written)
-        qCWarning(lcTessarn) << "Failed to reset attributes for" << job.targetFileName()
-                             << written.error();
+        qCWarning(lcTessarn) << "Failed to reset attributes for" << target << written.error();
 }
 
 } // namespace
@@ -156,12 +161,22 @@ void Tessarn::failHydration(HydrationJob* job, const QString& message)
 {
     guarded("hydration error", [&] {
         qCWarning(lcTessarn) << "Hydration failed" << message;
-        // Another record means the file is no longer the download's to clear.
-        const PlaceholderRecord record = placeHolderAttributes(job->targetFileName());
-        if (record.isOk() && record.state == States::Hydrating)
-            resetToPlaceholder(record, *job);
+        clearFailedDownload(job->targetFileName(), job->record());
     });
     releaseJob(job);
+}
+
+// Running jobs have no parent (the client runs them), and once we are gone nothing would
+// collect them; nor would their downloads complete. Each is deleted now, which stops its
+// copy, and its file cleared as after any failed download.
+void Tessarn::abandonHydrations()
+{
+    for (HydrationJob* job : std::exchange(hydrationJobs, {})) {
+        const QString target = job->targetFileName();
+        const SyncJournalFileRecord row = job->record();
+        delete job;
+        guarded("abandoning a hydration", [&] { clearFailedDownload(target, row); });
+    }
 }
 
 void Tessarn::releaseJob(HydrationJob* job)

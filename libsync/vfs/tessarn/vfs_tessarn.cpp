@@ -5,12 +5,10 @@ namespace VDK {
 Tessarn::Tessarn(QObject* parent) : Vfs(parent) {}
 
 // The daemon process, a child object, goes with us; the folder stays claimed until the
-// client unregisters it. Running jobs have no parent (the client runs them), and once we
-// are gone nothing would ever collect them.
+// client unregisters it.
 Tessarn::~Tessarn()
 {
-    for (HydrationJob* job : std::as_const(hydrationJobs))
-        job->deleteLater();
+    abandonHydrations();
 }
 
 Vfs::Mode Tessarn::mode() const

@@ -71,6 +71,7 @@ private:
     void completeHydration(const HydrationJob& job);
     void failHydration(HydrationJob* job, const QString& message);
     void releaseJob(HydrationJob* job);
+    void abandonHydrations();
 
     QMap<QByteArray, HydrationJob*> hydrationJobs;
     QPointer<QProcess> daemonProcess;
