@@ -223,7 +223,7 @@ void printOpenToContent(ScriptedClient& client, const fs::path& scratch, const f
         for (const std::string_view mode : {"sequential", "concurrent"}) {
             const auto files = placeholders(folder, size, mode, count);
             const auto times =
-                mode == "sequential" ? openOneAfterAnother(files) : openAllAtOnce(files);
+                mode == "sequential" ? openOneAfterAnother(files) : openAllAtOnce(files).times;
             fmt::print("{:>9} {:<10} {:>8.3f} {:>8.3f} {:>11.4f} {:>11.4f} {:>9.0f}\n", size, mode,
                        percentile(times, 0.5), percentile(times, 0.95), percentile(copies, 0.5),
                        percentile(copies, 0.95), percentile(times, 0.5) / percentile(copies, 0.5));

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <random>
+#include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
@@ -86,6 +87,13 @@ void copyBytes(const fs::path& from, const fs::path& to)
     ::close(out);
 }
 
+double openAndRead(const fs::path& file)
+{
+    const auto opener = startOpener(file);
+    release(opener);
+    return finishOpener(opener);
+}
+
 std::vector<double> openOneAfterAnother(const std::vector<fs::path>& files)
 {
     std::mt19937 random(13);
@@ -93,24 +101,24 @@ std::vector<double> openOneAfterAnother(const std::vector<fs::path>& files)
     std::vector<double> times;
     for (const auto& file : files) {
         std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
-        const auto opener = startOpener(file);
-        release(opener);
-        times.push_back(finishOpener(opener));
+        times.push_back(openAndRead(file));
     }
     return times;
 }
 
-std::vector<double> openAllAtOnce(const std::vector<fs::path>& files)
+AllAtOnce openAllAtOnce(const std::vector<fs::path>& files)
 {
     std::vector<Opener> openers;
     for (const auto& file : files)
         openers.push_back(startOpener(file));
+    const auto begin = std::chrono::steady_clock::now();
     for (const auto& opener : openers)
         release(opener);
-    std::vector<double> times;
+    AllAtOnce opens;
     for (const auto& opener : openers)
-        times.push_back(finishOpener(opener));
-    return times;
+        opens.times.push_back(finishOpener(opener));
+    opens.wall = secondsSince(begin);
+    return opens;
 }
 
 std::vector<double> plainCopies(const fs::path& source, const fs::path& target, int count)
@@ -123,6 +131,19 @@ std::vector<double> plainCopies(const fs::path& source, const fs::path& target, 
         times.push_back(secondsSince(begin));
     }
     return times;
+}
+
+double cpCopy(const fs::path& source, const fs::path& target)
+{
+    const char* argv[] = {"cp", source.c_str(), target.c_str(), nullptr};
+    const auto begin = std::chrono::steady_clock::now();
+    pid_t pid = -1;
+    int status = 0;
+    // Waited for in one blocking call: a polling wait would add its interval to the copy.
+    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0 ||
+        ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("cp to " + target.string() + " failed");
+    return secondsSince(begin);
 }
 
 double monotonicSeconds()

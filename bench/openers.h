@@ -10,15 +10,25 @@
 
 namespace TessarnBench {
 
+// In a process of its own: the seconds from open to the whole content.
+double openAndRead(const std::filesystem::path& file);
 // With a random pause before each open, as an application opening files one by one has.
 std::vector<double> openOneAfterAnother(const std::vector<std::filesystem::path>& files);
-std::vector<double> openAllAtOnce(const std::vector<std::filesystem::path>& files);
+
+struct AllAtOnce {
+    std::vector<double> times;
+    // From the release of the openers until the last of them has its whole content.
+    double wall = 0;
+};
+AllAtOnce openAllAtOnce(const std::vector<std::filesystem::path>& files);
 
 // Reads in and writes out in 1 MiB pieces, as a download into the mount would.
 void copyBytes(const std::filesystem::path& from, const std::filesystem::path& to);
 // The baseline: the seconds of count plain copies of source to target.
 std::vector<double> plainCopies(const std::filesystem::path& source,
                                 const std::filesystem::path& target, int count);
+// The seconds of one run of the cp program, a process of its own as an application's copy is.
+double cpCopy(const std::filesystem::path& source, const std::filesystem::path& target);
 
 // CLOCK_MONOTONIC, which all processes of the machine share, in seconds.
 double monotonicSeconds();
