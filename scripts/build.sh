@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds Tessarn into build/, or with --sanitize into build-asan/ with clang,
-# AddressSanitizer, UndefinedBehaviorSanitizer and the fuzz target.
+# AddressSanitizer, UndefinedBehaviorSanitizer and the fuzz target. TESSARN_WERROR=ON in the
+# environment makes every warning an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARN_WERROR="${TESSARN_WERROR:-OFF}")
 build=build
 if [ "${1:-}" = --sanitize ]; then
     build=build-asan

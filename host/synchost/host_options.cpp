@@ -42,7 +42,7 @@ QString defaultSocketPath()
 QString defaultPluginPath()
 {
     return QDir(QCoreApplication::applicationDirPath())
-        .filePath(QStringLiteral("../lib/vondrakelsync_vfs_tessarn.so"));
+        .filePath(QStringLiteral(SYNCHOST_PLUGIN_DIR "/vondrakelsync_vfs_tessarn.so"));
 }
 
 struct Parser {
@@ -57,8 +57,8 @@ struct Parser {
                               QStringLiteral("path")};
     QCommandLineOption plugin{
         QStringLiteral("plugin"),
-        QStringLiteral("The plug-in to load (default: "
-                       "../lib/vondrakelsync_vfs_tessarn.so beside synchost)."),
+        QStringLiteral("The plug-in to load (default: " SYNCHOST_PLUGIN_DIR
+                       "/vondrakelsync_vfs_tessarn.so beside synchost)."),
         QStringLiteral("file")};
     QCommandLineOption sample{QStringLiteral("sample"),
                               QStringLiteral("Serve the sample remote, created in DIR/remote if "
