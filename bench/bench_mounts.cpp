@@ -3,7 +3,7 @@
 #include "test_support.h"
 
 #include <stdexcept>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 namespace fs = std::filesystem;
 using namespace TessarnTest;

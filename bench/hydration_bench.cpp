@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <stop_token>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <thread>
 
 namespace fs = std::filesystem;

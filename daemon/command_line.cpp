@@ -2,8 +2,10 @@
 
 #include "console.h"
 
+#include <fuse_lowlevel.h>
 #include <getopt.h>
 #include <iomanip>
+#include <tessarn/tessarn.h>
 
 namespace fs = std::filesystem;
 
@@ -12,46 +14,52 @@ namespace TessarnFuse {
 namespace {
 
 constexpr auto publicOptionsPrefix = "allow_other,default_permissions,";
+constexpr int failureStatus = 255;
+constexpr option longOptions[] = {{"version", no_argument, nullptr, 'V'}, {}};
 
-// Applies one option; false when the program must end.
-bool applyOption(int option, DaemonOptions& options, bool& isPublic, const char* program)
+// Applies one option; the status to end with when the program must end.
+std::optional<int> applyOption(int option, DaemonOptions& options, bool& isPublic,
+                               const char* program)
 {
     switch (option) {
     case 'h':
         printUsage(program);
-        return false;
+        return failureStatus;
+    case 'V':
+        printLine("tessarn ", TESSARN_VERSION_STRING, " (libfuse ", fuse_pkgversion(), ")");
+        return 0;
     case 'f':
         options.daemon = false;
         options.fuseArguments.emplace_back("-f");
         printLine("tessarnfuse not running as a daemon");
-        return true;
+        return std::nullopt;
     case 'd':
         options.debug = true;
         options.fuseArguments.emplace_back("-d");
         printLine("tessarnfuse running with debug log enabled");
-        return true;
+        return std::nullopt;
     case 'p':
         isPublic = true;
         options.fuseArguments.emplace_back("-o");
         options.fuseArguments.push_back(std::string(publicOptionsPrefix) + BASE_FUSE_OPTIONS);
         printLine("tessarnfuse running as a public filesystem");
-        return true;
+        return std::nullopt;
     case 'i':
         try {
             options.configuration = loadConfiguration(optarg);
         } catch (const ConfigError& e) {
             printError(e.what());
-            return false;
+            return failureStatus;
         }
-        return true;
+        return std::nullopt;
     case 'o':
         options.ownerId = optarg;
-        return true;
+        return std::nullopt;
     case 's':
         options.socketPath = optarg;
-        return true;
+        return std::nullopt;
     default:
-        return true;
+        return std::nullopt;
     }
 }
 
@@ -64,7 +72,7 @@ void printUsage(const char* program)
     printError("Type 'man tessarnfuse' for more details");
 }
 
-std::optional<DaemonOptions> parseCommandLine(int argc, char** argv)
+ParsedCommandLine parseCommandLine(int argc, char** argv)
 {
     DaemonOptions options;
     options.fuseArguments.emplace_back(argv[0]);
@@ -72,9 +80,10 @@ std::optional<DaemonOptions> parseCommandLine(int argc, char** argv)
 
     opterr = 0;
     optind = 0; // a full reset of getopt's state, so the parser can run more than once
-    for (int option; (option = ::getopt(argc, argv, "hpfdi:o:s:")) != -1;) {
-        if (!applyOption(option, options, isPublic, argv[0]))
-            return std::nullopt;
+    for (int option; (option = ::getopt_long(argc, argv, "hpfdVi:o:s:", longOptions, nullptr)) !=
+                     -1;) {
+        if (const auto status = applyOption(option, options, isPublic, argv[0]))
+            return EarlyExit{*status};
     }
     if (!isPublic) {
         options.fuseArguments.emplace_back("-o");
@@ -83,14 +92,14 @@ std::optional<DaemonOptions> parseCommandLine(int argc, char** argv)
     if (optind >= argc) {
         printError("Missing mountpoint");
         printUsage(argv[0]);
-        return std::nullopt;
+        return EarlyExit{failureStatus};
     }
     std::error_code error;
     options.mountPoint = fs::canonical(argv[optind], error);
     if (error) {
         printError("Cannot resolve the mount point ", std::quoted(argv[optind]), ": ",
                    error.message());
-        return std::nullopt;
+        return EarlyExit{failureStatus};
     }
     options.fuseArguments.push_back(options.mountPoint.string());
     options.fuseArguments.insert(options.fuseArguments.end(), argv + optind + 1, argv + argc);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace TessarnFuse {
@@ -25,9 +26,15 @@ struct DaemonOptions {
     bool debug = false;
 };
 
-// Parses the command line and writes the option lines; nothing when the program must end
-// with status 255 (after -h, a missing or unresolvable mount point, a bad configuration file).
-std::optional<DaemonOptions> parseCommandLine(int argc, char** argv);
+// The program ends at once, serving nothing: 255 after -h, a missing or unresolvable mount
+// point or a bad configuration file; 0 after -V.
+struct EarlyExit {
+    int status;
+};
+using ParsedCommandLine = std::variant<DaemonOptions, EarlyExit>;
+
+// Parses the command line and writes the option lines.
+ParsedCommandLine parseCommandLine(int argc, char** argv);
 
 void printUsage(const char* program);
 

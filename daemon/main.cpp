@@ -9,11 +9,12 @@ int main(int argc, char** argv)
 {
     using namespace TessarnFuse;
     try {
-        auto options = parseCommandLine(argc, argv);
-        if (!options)
-            return -1;
-        printLine("tessarnfuse starting at", options->mountPoint, ".");
-        return runDaemon(std::move(*options));
+        auto parsed = parseCommandLine(argc, argv);
+        if (const auto* exit = std::get_if<EarlyExit>(&parsed))
+            return exit->status;
+        auto& options = std::get<DaemonOptions>(parsed);
+        printLine("tessarnfuse starting at", options.mountPoint, ".");
+        return runDaemon(std::move(options));
     } catch (const std::exception& e) {
         printError("tessarnfuse: ", e.what());
         return -1;

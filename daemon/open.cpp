@@ -15,7 +15,7 @@
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vector>
 
 namespace TessarnFuse::Operations {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 namespace TessarnFuse {
 

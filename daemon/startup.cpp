@@ -18,7 +18,7 @@
 #include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
 
 namespace TessarnFuse {

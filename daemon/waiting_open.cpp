@@ -15,7 +15,7 @@
 #include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
 
 namespace TessarnFuse {

@@ -1,6 +1,6 @@
 #include "json_number.h"
 #include "msgpack.h"
-#include "tessarn.h"
+#include <tessarn/tessarn.h>
 
 #include <fmt/format.h>
 #include <iostream>

@@ -1,4 +1,4 @@
-#include "tessarn.h"
+#include <tessarn/tessarn.h>
 
 #include <cerrno>
 #include <sys/xattr.h>

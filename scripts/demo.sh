@@ -3,33 +3,45 @@
 # daemon and tessarn_stat, then lets synchost serve a sample folder and shows a placeholder
 # hydrating when cat opens it, and a thumbnailer refused.
 #
-#   scripts/demo.sh          the demonstration, then a clean stop
-#   scripts/demo.sh --keep   the same, then the folder stays served until Ctrl-C
+#   scripts/demo.sh              the demonstration, then a clean stop
+#   scripts/demo.sh --keep       the same, then the folder stays served until Ctrl-C
+#   scripts/demo.sh --installed  the same with the installed package (/usr/bin/synchost),
+#                                nothing built
 #
 # Whatever happens, it leaves nothing mounted and no process behind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 keep=false
-case "${1:-}" in
---keep) keep=true ;;
-"") ;;
-*)
-    echo "usage: $0 [--keep]" >&2
-    exit 2
-    ;;
-esac
+bin=$PWD/build/bin
+installed=false
+for argument in "$@"; do
+    case "$argument" in
+    --keep) keep=true ;;
+    --installed) installed=true bin=/usr/bin ;;
+    *)
+        echo "usage: $0 [--keep] [--installed]" >&2
+        exit 2
+        ;;
+    esac
+done
 
 bold=$'\e[1m' plain=$'\e[0m'
 [ -t 1 ] || bold='' plain=''
 step() { printf '\n%s== %s ==%s\n' "$bold" "$*" "$plain"; }
 show() { printf '$ %s\n' "$*"; "$@"; }
 
-step "Installing what is missing and building"
-scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "${TESSARN_JOBS:-2}" --target synchost tessarn_stat
-bin=$PWD/build/bin
+if $installed; then
+    if [ ! -x "$bin/synchost" ]; then
+        echo "$bin/synchost is not installed: see README.md, Install" >&2
+        exit 1
+    fi
+else
+    step "Installing what is missing and building"
+    scripts/install-deps.sh
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j "${TESSARN_JOBS:-2}" --target synchost tessarn_stat
+fi
 
 # Canonical, as the kernel reports the mount point.
 work=$(realpath "$(mktemp -d "${TMPDIR:-/tmp}/tessarn-demo.XXXXXX")")

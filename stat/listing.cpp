@@ -6,7 +6,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 namespace TessarnStat {
 

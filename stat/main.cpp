@@ -1,10 +1,12 @@
-// tessarn_stat PATH: the registration of PATH and the placeholder records of the file
+// tessarn_stat PATH (or -V): the registration of PATH and the placeholder records of the file
 // or of the directory's entries, as a table.
 #include "listing.h"
 
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
+#include <string_view>
+#include <tessarn/tessarn.h>
 
 namespace fs = std::filesystem;
 
@@ -61,6 +63,11 @@ int main(int argc, char** argv)
 {
     if (argc != 2)
         return failureStatus;
+    // A file of that name is still reached as ./-V.
+    if (const std::string_view argument = argv[1]; argument == "-V" || argument == "--version") {
+        std::cout << "tessarn_stat " TESSARN_VERSION_STRING << std::endl;
+        return 0;
+    }
     try {
         return run(argv[1]);
     } catch (const std::exception& e) {

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <optional>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
+#include <vdk/version.h>
 
 namespace SyncHost {
 
@@ -79,6 +81,9 @@ struct Parser {
                                                 "(default: no cap)."),
                                  QStringLiteral("KiB/s")};
 
+    // Not QCommandLineParser's own version option: that one is -v.
+    QCommandLineOption version{{QStringLiteral("V"), QStringLiteral("version")},
+                               QStringLiteral("Print the version and exit.")};
     QCommandLineOption progress{QStringLiteral("progress"),
                                 QStringLiteral("Report every second how far each download that "
                                                "takes longer than that has come.")};
@@ -87,7 +92,8 @@ struct Parser {
     {
         parser.setApplicationDescription(QString::fromLatin1(description));
         parser.addHelpOption();
-        parser.addOptions({sample, state, socket, plugin, log, latency, bandwidth, progress});
+        parser.addOptions(
+            {version, sample, state, socket, plugin, log, latency, bandwidth, progress});
         parser.addPositionalArgument(QStringLiteral("REMOTE FOLDER"),
                                      QStringLiteral("The folder standing for the server, and "
                                                     "the sync folder."),
@@ -115,8 +121,13 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
     Parser p;
     if (!p.parser.parse(arguments))
         return UsageError{p.parser.errorText()};
-    if (p.parser.isSet(QStringLiteral("help")))
-        return Usage{p.parser.helpText()};
+    // --help-all comes with Qt's help option; it must not start serving either.
+    if (p.parser.isSet(QStringLiteral("help")) || p.parser.isSet(QStringLiteral("help-all")))
+        return Information{p.parser.helpText()};
+    if (p.parser.isSet(p.version))
+        return Information{QStringLiteral("synchost " TESSARN_VERSION_STRING
+                                          " (playing vondrakelsync " VONDRAKELSYNC_VERSION_STRING
+                                          ")")};
 
     HostOptions options;
     const QStringList positional = p.parser.positionalArguments();

@@ -21,13 +21,14 @@ struct HostOptions {
     bool progress = false;     // a line every second for each download that takes longer
 };
 
-struct Usage {
+// The help or the version: printed on standard output, and the program ends with 0.
+struct Information {
     QString text;
 };
 struct UsageError {
     QString text;
 };
-using ParsedCommandLine = std::variant<HostOptions, Usage, UsageError>;
+using ParsedCommandLine = std::variant<HostOptions, Information, UsageError>;
 
 // arguments as QCoreApplication::arguments() has them, the program first.
 ParsedCommandLine parseCommandLine(const QStringList& arguments);

@@ -3,7 +3,7 @@
 #include "report.h"
 
 #include <QDir>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vdk/hydrationjob.h>
 #include <vdk/syncjournaldb.h>
 #include <vdk/vfs.h>

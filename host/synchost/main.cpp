@@ -14,8 +14,8 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("synchost"));
     const auto parsed = SyncHost::parseCommandLine(QCoreApplication::arguments());
-    if (const auto* usage = std::get_if<SyncHost::Usage>(&parsed)) {
-        SyncHost::reportLine(usage->text);
+    if (const auto* information = std::get_if<SyncHost::Information>(&parsed)) {
+        SyncHost::reportLine(information->text);
         return 0;
     }
     if (const auto* wrong = std::get_if<SyncHost::UsageError>(&parsed)) {

@@ -7,7 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <thread>
 #include <unistd.h>
 

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
 
 using namespace TessarnTest;

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/xattr.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <thread>
 
 using namespace TessarnTest;
@@ -61,12 +61,19 @@ protected:
     std::string socket = (dir.path() / "socket").string();
 };
 
-TEST_F(StartupTest, HelpEndsAtOnceEvenWithValidOptions)
+TEST_F(StartupTest, HelpAndVersionEndAtOnceEvenWithValidOptions)
 {
-    const auto result = run({"-h", "-f", "-o", testOwner, folder.string()});
+    auto result = run({"-h", "-f", "-o", testOwner, folder.string()});
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, usage);
+
+    for (const std::string version : {"-V", "--version"}) {
+        result = run({"-o", testOwner, version, folder.string()});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_THAT(result.out, testing::StartsWith("tessarn " TESSARN_VERSION_STRING " (libfuse 3."));
+        EXPECT_EQ(result.err, "");
+    }
 }
 
 TEST_F(StartupTest, MissingMountPointPrintsTheUsage)

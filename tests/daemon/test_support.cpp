@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/xattr.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <thread>
 #include <unistd.h>
 

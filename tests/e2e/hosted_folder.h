@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vector>
 
 namespace TessarnTest {

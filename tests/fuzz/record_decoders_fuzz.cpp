@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 namespace {
 

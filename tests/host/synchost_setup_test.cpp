@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <host_options.h>
 #include <scoped_environment.h>
+#include <tessarn/tessarn.h>
 #include <unistd.h>
 
 using namespace SyncHost;
@@ -78,8 +79,14 @@ TEST(SynchostCommandLine, RefusesWhatItCannotMeanAndExplainsItself)
     EXPECT_TRUE(isUsageError({QStringLiteral("--bandwidth"), QStringLiteral("-5")}));
     EXPECT_TRUE(isUsageError({QStringLiteral("--no-such-option")}));
     const auto help = parseCommandLine({QStringLiteral("synchost"), QStringLiteral("--help")});
-    ASSERT_TRUE(std::holds_alternative<Usage>(help));
-    EXPECT_TRUE(std::get<Usage>(help).text.contains(QStringLiteral("--bandwidth")));
+    ASSERT_TRUE(std::holds_alternative<Information>(help));
+    EXPECT_TRUE(std::get<Information>(help).text.contains(QStringLiteral("--bandwidth")));
+    EXPECT_TRUE(std::holds_alternative<Information>(
+        parseCommandLine({QStringLiteral("synchost"), QStringLiteral("--help-all")})));
+    const auto version = parseCommandLine({QStringLiteral("synchost"), QStringLiteral("-V")});
+    ASSERT_TRUE(std::holds_alternative<Information>(version));
+    EXPECT_TRUE(std::get<Information>(version).text.startsWith(
+        QStringLiteral("synchost " TESSARN_VERSION_STRING)));
 }
 
 TEST(SynchostAccount, TheSameUuidOnEveryRunOverOneStateFolder)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 using namespace TessarnTest;
 using Tessarn::PlaceHolderAttributes;

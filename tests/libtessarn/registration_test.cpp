@@ -1,7 +1,7 @@
 #include "scratch_folder.h"
 
 #include <nlohmann/json.hpp>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 using namespace TessarnTest;
 using Tessarn::Registration;

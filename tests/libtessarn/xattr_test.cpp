@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <dlfcn.h>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 using namespace TessarnTest;
 

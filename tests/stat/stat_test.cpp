@@ -4,7 +4,7 @@
 #include "process.h"
 
 #include <algorithm>
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 
 using namespace TessarnTest;
 using Tessarn::PlaceHolderAttributes;
@@ -255,7 +255,7 @@ TEST_F(StatTool, UnreadableStatusIsAnErrorNotAbsence)
     EXPECT_NE(result.err[0].find(loop.native()), std::string::npos) << result.err[0];
 }
 
-TEST_F(StatTool, NeedsExactlyOneArgument)
+TEST_F(StatTool, NeedsExactlyOneArgumentOrAsksForTheVersion)
 {
     for (const auto& arguments :
          {std::vector<std::string>{}, std::vector{folder.native(), folder.native()}}) {
@@ -263,6 +263,11 @@ TEST_F(StatTool, NeedsExactlyOneArgument)
         EXPECT_EQ(result.status, 255);
         EXPECT_EQ(result.out, std::vector<std::string>());
         EXPECT_EQ(result.err, std::vector<std::string>());
+    }
+    for (const std::string version : {"-V", "--version"}) {
+        const auto result = stat(std::vector{version});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, std::vector<std::string>{"tessarn_stat " TESSARN_VERSION_STRING});
     }
 }
 

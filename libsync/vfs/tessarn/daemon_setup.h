@@ -2,7 +2,7 @@
 // daemon and its configuration are, and its command line.
 #pragma once
 
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vdk/filesystem.h>
 #include <vdk/result.h>
 

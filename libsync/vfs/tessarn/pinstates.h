@@ -1,7 +1,7 @@
 // The client's pin states as the placeholder records store them, and back.
 #pragma once
 
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vdk/pinstate.h>
 #include <vdk/vfs.h>
 

@@ -1,7 +1,7 @@
 // Reading and writing the placeholder record of a file.
 #pragma once
 
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vdk/result.h>
 #include <vdk/syncfileitem.h>
 

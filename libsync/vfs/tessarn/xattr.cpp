@@ -1,6 +1,6 @@
 #include "xattr.h"
 
-#include <tessarn.h>
+#include <tessarn/tessarn.h>
 #include <vdk/filesystem.h>
 
 #include <cerrno>

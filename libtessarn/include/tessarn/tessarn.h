@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include <tessarn/version.h>
+
 #define TESSARN_EXPORT __attribute__((visibility("default")))
 
 // Every call addresses the path itself, never the target of a symbolic link, and
