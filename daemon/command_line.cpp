@@ -1,6 +1,5 @@
-#include "daemon_options.h"
-
 #include "console.h"
+#include "daemon_options.h"
 
 #include <fuse_lowlevel.h>
 #include <getopt.h>
@@ -13,12 +12,19 @@ namespace TessarnFuse {
 
 namespace {
 
-constexpr auto publicOptionsPrefix = "allow_other,default_permissions,";
+constexpr auto publicOptions = "allow_other,default_permissions";
 constexpr int failureStatus = 255;
 constexpr option longOptions[] = {{"version", no_argument, nullptr, 'V'}, {}};
 
+// The mount options depend on -p and -k together, in whatever order they come.
+struct MountChoices {
+    bool isPublic = false;
+    bool keepMount = false;
+    std::vector<std::size_t> publicSlots; // where each -p put its option argument
+};
+
 // Applies one option; the status to end with when the program must end.
-std::optional<int> applyOption(int option, DaemonOptions& options, bool& isPublic,
+std::optional<int> applyOption(int option, DaemonOptions& options, MountChoices& mount,
                                const char* program)
 {
     switch (option) {
@@ -39,10 +45,15 @@ std::optional<int> applyOption(int option, DaemonOptions& options, bool& isPubli
         printLine("tessarnfuse running with debug log enabled");
         return std::nullopt;
     case 'p':
-        isPublic = true;
+        mount.isPublic = true;
         options.fuseArguments.emplace_back("-o");
-        options.fuseArguments.push_back(std::string(publicOptionsPrefix) + BASE_FUSE_OPTIONS);
+        mount.publicSlots.push_back(options.fuseArguments.size());
+        options.fuseArguments.emplace_back();
         printLine("tessarnfuse running as a public filesystem");
+        return std::nullopt;
+    case 'k':
+        mount.keepMount = true;
+        printLine("tessarnfuse leaves its mount to its supervisor when it dies");
         return std::nullopt;
     case 'i':
         try {
@@ -63,6 +74,21 @@ std::optional<int> applyOption(int option, DaemonOptions& options, bool& isPubli
     }
 }
 
+// Without -k, auto_unmount removes the mount of a daemon that dies. With -k the dead mount stays
+// and fails every access until the supervisor that restarts the daemon clears it: nothing can
+// read a placeholder underneath as the empty file it is meanwhile.
+void addMountOptions(DaemonOptions& options, const MountChoices& mount)
+{
+    const std::string base = mount.keepMount ? "" : BASE_FUSE_OPTIONS;
+    for (const std::size_t slot : mount.publicSlots)
+        options.fuseArguments[slot] =
+            base.empty() ? publicOptions : std::string(publicOptions) + "," + base;
+    if (!mount.isPublic && !base.empty()) {
+        options.fuseArguments.emplace_back("-o");
+        options.fuseArguments.push_back(base);
+    }
+}
+
 } // namespace
 
 void printUsage(const char* program)
@@ -76,19 +102,16 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
 {
     DaemonOptions options;
     options.fuseArguments.emplace_back(argv[0]);
-    bool isPublic = false;
+    MountChoices mount;
 
     opterr = 0;
     optind = 0; // a full reset of getopt's state, so the parser can run more than once
-    for (int option; (option = ::getopt_long(argc, argv, "hpfdVi:o:s:", longOptions, nullptr)) !=
-                     -1;) {
-        if (const auto status = applyOption(option, options, isPublic, argv[0]))
+    for (int option;
+         (option = ::getopt_long(argc, argv, "hpfdkVi:o:s:", longOptions, nullptr)) != -1;) {
+        if (const auto status = applyOption(option, options, mount, argv[0]))
             return EarlyExit{*status};
     }
-    if (!isPublic) {
-        options.fuseArguments.emplace_back("-o");
-        options.fuseArguments.emplace_back(BASE_FUSE_OPTIONS);
-    }
+    addMountOptions(options, mount);
     if (optind >= argc) {
         printError("Missing mountpoint");
         printUsage(argv[0]);

@@ -12,8 +12,9 @@
 namespace TessarnFuse {
 
 inline constexpr auto defaultSocketPath = "/run/user/1000/Halvorine/socket";
-// auto_unmount covers a daemon that dies. The kernel caches no attributes, entries or failed
-// look-ups: the daemon's replies say so, each with a timeout of 0.
+// auto_unmount covers a daemon that dies, unless -k leaves that to its supervisor. The kernel
+// caches no attributes, entries or failed look-ups: the daemon's replies say so, each with a
+// timeout of 0.
 inline constexpr auto BASE_FUSE_OPTIONS = "auto_unmount";
 
 struct DaemonOptions {

@@ -57,11 +57,10 @@ struct Parser {
                               QStringLiteral("Path of the socket API (default: in the runtime "
                                              "directory)."),
                               QStringLiteral("path")};
-    QCommandLineOption plugin{
-        QStringLiteral("plugin"),
-        QStringLiteral("The plug-in to load (default: " SYNCHOST_PLUGIN_DIR
-                       "/vondrakelsync_vfs_tessarn.so beside synchost)."),
-        QStringLiteral("file")};
+    QCommandLineOption plugin{QStringLiteral("plugin"),
+                              QStringLiteral("The plug-in to load (default: " SYNCHOST_PLUGIN_DIR
+                                             "/vondrakelsync_vfs_tessarn.so beside synchost)."),
+                              QStringLiteral("file")};
     QCommandLineOption sample{QStringLiteral("sample"),
                               QStringLiteral("Serve the sample remote, created in DIR/remote if "
                                              "missing, in DIR/sync (default without REMOTE and "

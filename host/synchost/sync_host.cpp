@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <utility>
 #include <vdk/vfs.h>
 
 namespace SyncHost {
@@ -57,14 +58,22 @@ Host::Host(HostOptions options, QObject* parent) : QObject(parent), m_options(st
 {
     connect(&m_signals, &SignalWatcher::stopRequested, this, [this] { shutdown(0); });
     connect(&m_readinessCheck, &QTimer::timeout, this, &Host::checkReadiness);
-    connect(&m_server, &SocketApiServer::versionAnswered, this, [this] { m_sinceVersion.start(); });
-    // Nothing is served without the daemon, and it is never restarted: say so and stop, rather
-    // than look like a host that serves the folder.
+    // A daemon asks for our VERSION once it has mounted the folder.
+    connect(&m_server, &SocketApiServer::versionAnswered, this, [this] {
+        m_sinceVersion.start();
+        if (std::exchange(m_daemonLost, false))
+            reportLine(QStringLiteral("The plug-in restarted the daemon: %1 is served again")
+                           .arg(m_options.folder));
+    });
+    // The plug-in restarts a daemon that ends unasked, or gives up with an error, which ends
+    // synchost. Either way the user hears of it.
     connect(&m_server, &SocketApiServer::daemonDisconnected, this, [this] {
-        if (!m_stopping)
-            fail(QStringLiteral("The daemon ended without being asked to (see its log); %1 is "
-                                "no longer served")
-                     .arg(m_options.folder));
+        if (m_stopping)
+            return;
+        m_daemonLost = true;
+        reportError(QStringLiteral("synchost: the daemon ended without being asked to (see its "
+                                   "log); %1 is not served until the plug-in restarts it")
+                        .arg(m_options.folder));
     });
 }
 
@@ -140,10 +149,9 @@ VDK::Result<void, QString> Host::startMode()
     if (!vfs)
         return vfs.error();
     m_vfs = *vfs;
-    m_hydration =
-        std::make_unique<HydrationService>(*m_vfs, *m_journal, m_options.folder,
-                                           Throttle{m_options.latency, m_options.bytesPerSecond},
-                                           m_options.progress);
+    m_hydration = std::make_unique<HydrationService>(
+        *m_vfs, *m_journal, m_options.folder, Throttle{m_options.latency, m_options.bytesPerSecond},
+        m_options.progress);
     connect(&m_server, &SocketApiServer::hydrationRequested, m_hydration.get(),
             &HydrationService::request);
     connect(m_vfs, &VDK::Vfs::started, this, [this] { m_modeStarted = true; });

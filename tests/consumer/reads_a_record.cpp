@@ -12,7 +12,8 @@ int main(int argc, char** argv)
     }
     const std::filesystem::path file = argv[1];
     std::ofstream{file};
-    const auto data = Tessarn::PlaceHolderAttributes::create(file, "e1", "00000412oc", 4096).toData();
+    const auto data =
+        Tessarn::PlaceHolderAttributes::create(file, "e1", "00000412oc", 4096).toData();
     if (Xattr::setxattr(file, Tessarn::Constants::placeholderAttribute.data(),
                         reinterpret_cast<const char*>(data.data()), data.size(), 0) < 0) {
         std::fprintf(stderr, "cannot write the record of %s\n", argv[1]);

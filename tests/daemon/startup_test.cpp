@@ -2,12 +2,14 @@
 #include "mount_fixture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <fmt/format.h>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <tessarn/tessarn.h>
 #include <thread>
@@ -19,10 +21,10 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string baseOptions = "auto_unmount";
-const std::string usage = fmt::format(
-    "Usage:\n{} [-h] | [-f] [-p] [-d] -i config-file -o ownerId /directory-mountpoint\n"
-    "Type 'man tessarnfuse' for more details\n",
-    TESSARN_BINARY);
+const std::string usage =
+    fmt::format("Usage:\n{} [-h] | [-f] [-p] [-d] -i config-file -o ownerId /directory-mountpoint\n"
+                "Type 'man tessarnfuse' for more details\n",
+                TESSARN_BINARY);
 
 std::string quoted(const fs::path& path)
 {
@@ -71,7 +73,8 @@ TEST_F(StartupTest, HelpAndVersionEndAtOnceEvenWithValidOptions)
     for (const std::string version : {"-V", "--version"}) {
         result = run({"-o", testOwner, version, folder.string()});
         EXPECT_EQ(result.status, 0);
-        EXPECT_THAT(result.out, testing::StartsWith("tessarn " TESSARN_VERSION_STRING " (libfuse 3."));
+        EXPECT_THAT(result.out,
+                    testing::StartsWith("tessarn " TESSARN_VERSION_STRING " (libfuse 3."));
         EXPECT_EQ(result.err, "");
     }
 }
@@ -124,8 +127,8 @@ TEST_F(StartupTest, RefusesAMountPointItCannotOpen)
 {
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
     fs::permissions(folder, fs::perms::none);
-    const auto result = runProgram(asNobody({TESSARN_BINARY, "-f", "-o", testOwner, "-s", socket,
-                                             folder.string()}));
+    const auto result = runProgram(
+        asNobody({TESSARN_BINARY, "-f", "-o", testOwner, "-s", socket, folder.string()}));
     EXPECT_EQ(result.status, 255);
     EXPECT_EQ(result.err,
               "Cannot open the mount point " + quoted(folder) + ": Permission denied\n");
@@ -166,8 +169,7 @@ TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
     auto options = withFlags({"-p", "-x"});
     options.extraFuseArguments = {"-o", "fsname=tessarn-extra,subtype=tessarn"};
     MountedFolder mount(options);
-    EXPECT_THAT(mount.daemonOutput(),
-                HasSubstr("tessarnfuse running as a public filesystem\n"));
+    EXPECT_THAT(mount.daemonOutput(), HasSubstr("tessarnfuse running as a public filesystem\n"));
     const auto expected =
         fmt::format("fuse command: {} -o allow_other,default_permissions,{} -f {} -o "
                     "fsname=tessarn-extra,subtype=tessarn \n",
@@ -178,6 +180,25 @@ TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
     EXPECT_THAT(table, HasSubstr(mount.mountPoint().string() + " "));
     EXPECT_THAT(table, HasSubstr("fuse.tessarn tessarn-extra "));
     EXPECT_THAT(table, HasSubstr("allow_other"));
+}
+
+// The plug-in restarts a daemon that dies; until then its dead mount must fail every access
+// rather than show the placeholders underneath as the empty files they are.
+TEST(Mount, WithMinusKADeadDaemonsMountStaysAndFailsEveryAccessUntilCleared)
+{
+    MountedFolder mount(withFlags({"-p", "-k"}));
+    EXPECT_THAT(
+        mount.daemonOutput(),
+        HasSubstr(fmt::format("fuse command: {} -o allow_other,default_permissions -f {} \n",
+                              TESSARN_BINARY, mount.mountPoint().string())));
+    ::kill(mount.daemonPid(), SIGKILL);
+    EXPECT_TRUE(waitUntil([&] {
+        struct stat status {};
+        return ::stat(mount.mountPoint().c_str(), &status) != 0 && errno == ENOTCONN;
+    }));
+    EXPECT_TRUE(isMounted(mount.mountPoint()));
+    EXPECT_TRUE(unmountFolder(mount.mountPoint()));
+    mount.waitForExit();
 }
 
 TEST_F(StartupTest, AMountPointGivenThroughALinkIsResolved)
@@ -226,8 +247,9 @@ protected:
     {
         writeFile(folder / "a.txt");
         writeRecord(folder / "a.txt", Tessarn::PlaceHolderAttributes::create("", "e", "f", 5));
-        return std::make_unique<ChildProcess>(std::vector<std::string>{"cat", (folder / "a.txt").string()},
-                                              dir.path() / "cat.out", dir.path() / "cat.err");
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{"cat", (folder / "a.txt").string()}, dir.path() / "cat.out",
+            dir.path() / "cat.err");
     }
 
     void unmount()
@@ -305,9 +327,8 @@ TEST(Mount, StopSignalsAfterTheLoopEndedAreHarmless)
                            "ASAN_OPTIONS=max_free_fill_size=1048576:free_fill_byte=165"};
     MountedFolder mount(options);
     ASSERT_TRUE(unmountFolder(mount.mountPoint()));
-    ASSERT_TRUE(waitUntil([&] {
-        return mount.daemonOutput().find("tessarnfuse closing.") != std::string::npos;
-    }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return mount.daemonOutput().find("tessarnfuse closing.") != std::string::npos; }));
     // Signals all through the closing, the socket worker's stop included.
     for (int i = 0; i < 60; ++i) {
         ::kill(mount.daemonPid(), i % 2 ? SIGINT : SIGTERM);

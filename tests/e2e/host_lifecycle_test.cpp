@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace TessarnTest;
@@ -77,16 +78,49 @@ TEST_F(HostLifecycle, AHostRefusesASocketPathThatHoldsAFile)
     EXPECT_FALSE(isMounted(hosted.folder()));
 }
 
-// The daemon is never restarted, so a host without it must not look like one that serves.
-TEST_F(HostLifecycle, AHostWhoseDaemonEndsOnItsOwnSaysSoAndFails)
+// A daemon that dies is brought back at once. The open that waited on it fails, as does any
+// open in between: none of them reads the empty placeholder underneath.
+TEST_F(HostLifecycle, AKilledDaemonIsRestartedAndItsWaitingOpenFailsRatherThanReadEmpty)
 {
-    ASSERT_TRUE(hosted.startHost());
-    ASSERT_GT(hosted.daemonPid(), 0);
+    ASSERT_TRUE(hosted.startHost({"--latency", "3000"}));
+    const fs::path scratch = hosted.folder().parent_path();
+    ChildProcess waiting({"cat", hosted.local("a.txt").string()}, scratch / "cat.out",
+                         scratch / "cat.err");
+    std::this_thread::sleep_for(500ms); // its request is on its way; the download is not
     ::kill(hosted.daemonPid(), SIGKILL);
-    EXPECT_EQ(hosted.waitForHost(20s), 1) << hosted.hostOutput() << hosted.diagnostics();
-    EXPECT_NE(hosted.hostErrors().find("The daemon ended without being asked to"),
+    EXPECT_NE(waiting.wait(10s), 0);
+    EXPECT_EQ(readFile(scratch / "cat.out"), "");
+
+    ASSERT_TRUE(hosted.waitForRestartedDaemon(2s)) << hosted.hostErrors() << hosted.diagnostics();
+    EXPECT_EQ(readWithProcess(hosted.local("b.txt")).out, "content of b\n");
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
+    EXPECT_NE(hosted.hostErrors().find("not served until the plug-in restarts it"),
               std::string::npos)
         << hosted.hostErrors();
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "is served again"), 1u) << hosted.hostOutput();
+
+    EXPECT_EQ(hosted.stopHost(), 0) << hosted.hostErrors();
+    EXPECT_FALSE(isMounted(hosted.folder()));
+}
+
+// A daemon that keeps dying is given up after three restarts in a minute: the plug-in's error
+// ends synchost, and its stop clears the dead mount.
+TEST_F(HostLifecycle, AFourthDeathWithinAMinuteEndsInThePluginsErrorAndExitOne)
+{
+    ASSERT_TRUE(hosted.startHost());
+    for (int restart = 1; restart <= 3; ++restart) {
+        ::kill(hosted.daemonPid(), SIGKILL);
+        ASSERT_TRUE(hosted.waitForRestartedDaemon(10s)) << "restart " << restart << "\n"
+                                                        << hosted.diagnostics();
+    }
+    ::kill(hosted.daemonPid(), SIGKILL);
+    EXPECT_EQ(hosted.waitForHost(20s), 1) << hosted.hostOutput() << hosted.diagnostics();
+    EXPECT_NE(hosted.hostErrors().find("ended (signal 9 (Killed)) after 3 restarts within a "
+                                       "minute"),
+              std::string::npos)
+        << hosted.hostErrors();
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "is served again"), 3u) << hosted.hostOutput();
+    EXPECT_FALSE(isMounted(hosted.folder()));
 }
 
 TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheNextStart)

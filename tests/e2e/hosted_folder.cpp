@@ -3,6 +3,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -117,6 +118,24 @@ bool HostedFolder::launch(std::vector<std::string> arguments, std::vector<std::s
         return false;
     }
     return true;
+}
+
+bool HostedFolder::waitForRestartedDaemon(std::chrono::milliseconds timeout)
+{
+    const pid_t old = m_daemonPid;
+    const bool restarted = waitUntil(
+        [&] {
+            const pid_t daemon = childNamed(m_host->pid(), "tessarn").value_or(old);
+            struct stat served {};
+            if (daemon == old || !isMounted(m_folder) || ::stat(m_folder.c_str(), &served) != 0)
+                return false;
+            m_daemonPid = daemon;
+            return true;
+        },
+        timeout);
+    if (restarted)
+        m_daemons.push_back(m_daemonPid);
+    return restarted;
 }
 
 ProgramResult HostedFolder::runAnotherHost(const fs::path& state, const fs::path& socket) const

@@ -58,6 +58,9 @@ public:
     pid_t hostPid() const;
     // The daemon the current host started, or -1.
     pid_t daemonPid() const { return m_daemonPid; }
+    // Waits until the plug-in has restarted the daemon and the folder is served again; the new
+    // daemon becomes daemonPid(). False if that does not happen within the time given.
+    bool waitForRestartedDaemon(std::chrono::milliseconds timeout);
     // synchost's own lines (the daemon's and the plug-in's go to a log file).
     std::string hostOutput() const;
     std::string hostErrors() const;

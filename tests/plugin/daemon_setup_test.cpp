@@ -32,10 +32,10 @@ TEST(DaemonSetup, ArgumentListOrderAndTheOperationLogSwitch)
 {
     const QStringList plain = daemonArguments(QStringLiteral("/etc/t.json"), QStringLiteral("App:1"),
                                               QStringLiteral("/run/s"), QStringLiteral("/f"), false);
-    EXPECT_EQ(plain, (QStringList{"-f", "-i", "/etc/t.json", "-o", "App:1", "-s", "/run/s", "/f"}));
+    EXPECT_EQ(plain, (QStringList{"-f", "-k", "-i", "/etc/t.json", "-o", "App:1", "-s", "/run/s", "/f"}));
     const QStringList logged = daemonArguments(QString(), QStringLiteral("App:1"),
                                                QStringLiteral("/run/s"), QStringLiteral("/f"), true);
-    EXPECT_EQ(logged, (QStringList{"-d", "-f", "-i", "", "-o", "App:1", "-s", "/run/s", "/f"}));
+    EXPECT_EQ(logged, (QStringList{"-d", "-f", "-k", "-i", "", "-o", "App:1", "-s", "/run/s", "/f"}));
 
     for (const auto& [value, expected] : {std::pair<QByteArray, bool>{"1", true},
                                           {"2", false},

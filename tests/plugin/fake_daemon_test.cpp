@@ -2,10 +2,9 @@
 // place that writes down its arguments.
 #include "plugin_test_support.h"
 
-#include <daemon_setup.h>
-
 #include <QSignalSpy>
 #include <QTest>
+#include <daemon_setup.h>
 #include <gtest/gtest.h>
 
 using namespace VDK;
@@ -15,7 +14,10 @@ namespace {
 
 class FakeDaemon : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(daemonExecutablePath().toString().endsWith(u"fake/tessarn")); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(daemonExecutablePath().toString().endsWith(u"fake/tessarn"));
+    }
 
     void TearDown() override { vfs.stop(); }
 
@@ -30,8 +32,11 @@ protected:
 
     QStringList expectedArguments() const
     {
-        return {"-f", "-i", configFile, "-o", ownerIdFor(sync.accountUuid()), "-s",
-                sync.params().socketApiPath, sync.path()};
+        return {"-f",       "-k",
+                "-i",       configFile,
+                "-o",       ownerIdFor(sync.accountUuid()),
+                "-s",       sync.params().socketApiPath,
+                sync.path()};
     }
 
     ConfigDirectories config;
@@ -45,13 +50,13 @@ protected:
 
 } // namespace
 
-TEST_F(FakeDaemon, EightArgumentsWithoutTheOperationLog)
+TEST_F(FakeDaemon, NineArgumentsWithoutTheOperationLog)
 {
     ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", QByteArray());
     EXPECT_EQ(startAndReadArguments(), expectedArguments());
 }
 
-TEST_F(FakeDaemon, NineArgumentsWithTheOperationLog)
+TEST_F(FakeDaemon, TenArgumentsWithTheOperationLog)
 {
     ScopedEnvironment operationLog("HALVORINE_TESSARN_LOG_FUSE", "1");
     EXPECT_EQ(startAndReadArguments(), QStringList{"-d"} + expectedArguments());
@@ -61,8 +66,8 @@ TEST_F(FakeDaemon, AMissingConfigurationIsPassedAsAnEmptyArgument)
 {
     QFile::remove(configFile);
     const QStringList arguments = startAndReadArguments();
-    ASSERT_EQ(arguments.size(), 8);
-    EXPECT_EQ(arguments[2], QString());
+    ASSERT_EQ(arguments.size(), 9);
+    EXPECT_EQ(arguments[3], QString());
 }
 
 TEST_F(FakeDaemon, StartedComesOneSecondAfterTheProcessAndStopLogsNoFinishedLine)
@@ -78,10 +83,25 @@ TEST_F(FakeDaemon, StartedComesOneSecondAfterTheProcessAndStopLogsNoFinishedLine
     EXPECT_FALSE(log.contains(QStringLiteral("finished"))) << log.all().toStdString();
 }
 
-TEST_F(FakeDaemon, ADaemonEndingOnItsOwnLogsFinishedWithItsExitCode)
+// Each end is logged and restarted, three times within the minute; the fourth is an error.
+TEST_F(FakeDaemon, ADaemonEndingOnItsOwnIsRestartedThriceThenAnError)
 {
     ScopedEnvironment exitCode("TESSARN_FAKE_EXIT", "3");
+    QSignalSpy errors(&vfs, &Vfs::error);
     startAndReadArguments();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("finished")); }, 10000));
-    EXPECT_TRUE(log.contains(QStringLiteral(" %1] finished 3").arg(sync.path()))) << log.all().toStdString();
+    ASSERT_TRUE(errors.wait(10000)) << log.all().toStdString();
+    EXPECT_EQ(log.all().count(QStringLiteral(" %1] finished 3").arg(sync.path())), 4)
+        << log.all().toStdString();
+    EXPECT_TRUE(
+        log.contains(QtWarningMsg, QStringLiteral("Restarting the daemon of %1, which ended "
+                                                  "with exit status 3 (restart 3 of at most 3")
+                                       .arg(sync.path())))
+        << log.all().toStdString();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors.first().first().toString(),
+              QStringLiteral("The files-on-demand daemon of %1 ended (exit status 3) after 3 "
+                             "restarts within a minute; the folder is not served until the "
+                             "client starts it again")
+                  .arg(sync.path()));
+    EXPECT_FALSE(errors.wait(1500)) << "no more restarts";
 }

@@ -1,11 +1,10 @@
 #include "plugin_test_support.h"
 
-#include <daemon_setup.h>
-
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <daemon_setup.h>
 #include <gtest/gtest.h>
 
 using namespace VDK;
@@ -46,7 +45,8 @@ protected:
         ASSERT_TRUE(started.wait(10000)) << log.all().toStdString();
         startedAfterMs = clock.elapsed();
         ASSERT_TRUE(QTest::qWaitFor([&] { return isMounted(sync.path()); }, 10000))
-            << "not mounted; log:\n" << log.all().toStdString();
+            << "not mounted; log:\n"
+            << log.all().toStdString();
     }
 
     ConfigDirectories config;
@@ -66,7 +66,7 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
     ASSERT_NE(daemon(), nullptr);
     const QString owner = ownerIdFor(sync.accountUuid());
     EXPECT_EQ(commandLineOf(daemon()->processId()),
-              (QStringList{builtDaemon(), "-f", "-i", configFile, "-o", owner, "-s",
+              (QStringList{builtDaemon(), "-f", "-k", "-i", configFile, "-o", owner, "-s",
                            sync.params().socketApiPath, sync.path()}));
     EXPECT_TRUE(log.contains(QtInfoMsg, QStringLiteral("] started")));
     EXPECT_TRUE(log.contains(QStringLiteral(" %1] ").arg(sync.path())));
@@ -80,7 +80,8 @@ TEST_F(DaemonStartStop, StartMountsStopUnmountsAndUnregisterReleasesTheClaim)
     const auto folder = QFile::encodeName(sync.path()).toStdString();
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).owner(), owner.toStdString());
     vfs.unregisterFolder();
-    EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).error(), "No registration info found");
+    EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).error(),
+              "No registration info found");
 }
 
 TEST_F(DaemonStartStop, ADaemonStoppedWithinItsFirstSecondIsNeverReportedStarted)
@@ -99,16 +100,23 @@ TEST_F(DaemonStartStop, TheOperationLogSwitchPutsDashDFirst)
     const QStringList arguments = commandLineOf(daemon()->processId());
     ASSERT_GE(arguments.size(), 3);
     EXPECT_EQ(arguments.mid(1, 2), (QStringList{"-d", "-f"}));
-    EXPECT_EQ(arguments.size(), 10);
+    EXPECT_EQ(arguments.size(), 11);
 }
 
-TEST_F(DaemonStartStop, ADaemonThatEndsOnItsOwnIsLogged)
+TEST_F(DaemonStartStop, ADaemonThatEndsOnItsOwnIsLoggedAndRestarted)
 {
     startAndWaitForMount();
+    const qint64 first = daemon()->processId();
+    QSignalSpy startedAgain(&vfs, &Vfs::started);
     ASSERT_TRUE(unmount(sync.path()));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return log.contains(QStringLiteral("finished")); }, 10000))
+    ASSERT_TRUE(startedAgain.wait(10000)) << log.all().toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("%1] finished 0").arg(sync.path())))
         << log.all().toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("%1] finished 0").arg(sync.path()))) << log.all().toStdString();
+    EXPECT_TRUE(
+        log.contains(QtWarningMsg, QStringLiteral("which ended with exit status 0 (restart 1 of")));
+    ASSERT_NE(daemon(), nullptr);
+    EXPECT_NE(daemon()->processId(), first);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return isMounted(sync.path()); }, 10000));
 }
 
 // Refusals need no daemon: they come before any process is made.
@@ -135,7 +143,8 @@ TEST_F(StartRefusal, AFolderClaimedByAnotherOwnerIsNotTaken)
 {
     const auto folder = QFile::encodeName(sync.path()).toStdString();
     ASSERT_TRUE(::Tessarn::Registration::registerFilesystem(folder, "Other:1"));
-    expectRefusal(QStringLiteral("Unable to claim the sync root for files on demand, the folder is already claimed by Other:1"));
+    expectRefusal(QStringLiteral("Unable to claim the sync root for files on demand, the folder is "
+                                 "already claimed by Other:1"));
     EXPECT_EQ(::Tessarn::Registration::fromAttributes(folder).owner(), "Other:1");
 }
 
@@ -147,7 +156,9 @@ TEST_F(StartRefusal, AnUndecodableRegistrationIsAnErrorNamingTheFolder)
 
 TEST_F(StartRefusal, AFolderWithoutExtendedAttributesCannotBeRegistered)
 {
-    BindMount noXattrs(sync.sibling(QStringLiteral("plain")), sync.path(), {QStringLiteral("--xattr-none")});
+    BindMount noXattrs(sync.sibling(QStringLiteral("plain")), sync.path(),
+                       {QStringLiteral("--xattr-none")});
     ASSERT_TRUE(noXattrs.ok());
-    expectRefusal(QStringLiteral("Unable to retrieve registration info. Error: Failed to register Tessarn"));
+    expectRefusal(
+        QStringLiteral("Unable to retrieve registration info. Error: Failed to register Tessarn"));
 }

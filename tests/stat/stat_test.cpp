@@ -1,7 +1,6 @@
 // Runs the built tessarn_stat on folders made here and compares its output line by line.
-#include "scratch_folder.h"
-
 #include "process.h"
+#include "scratch_folder.h"
 
 #include <algorithm>
 #include <tessarn/tessarn.h>

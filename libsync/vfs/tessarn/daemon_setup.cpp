@@ -2,13 +2,12 @@
 
 #include "logging.h"
 
-#include <vdk/theme.h>
-#include <vdk/utility.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <vdk/theme.h>
+#include <vdk/utility.h>
 
 namespace VDK {
 
@@ -21,8 +20,8 @@ QString ownerIdFor(const QUuid& accountUuid)
 FileSystem::Path daemonExecutablePath()
 {
     const QString installed = QStringLiteral(TESSARN_DAEMON_PATH);
-    const FileSystem::Path besideClient(QDir(QCoreApplication::applicationDirPath())
-                                            .filePath(QFileInfo(installed).fileName()));
+    const FileSystem::Path besideClient(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QFileInfo(installed).fileName()));
     return besideClient.exists() ? besideClient : FileSystem::Path(installed);
 }
 
@@ -49,17 +48,17 @@ bool operationLogRequested()
 QStringList daemonArguments(const QString& configFile, const QString& owner,
                             const QString& socketPath, const QString& folder, bool operationLog)
 {
-    QStringList arguments{QStringLiteral("-f"), QStringLiteral("-i"), configFile,
-                          QStringLiteral("-o"), owner,
-                          QStringLiteral("-s"), socketPath,
-                          folder};
+    // -k: a daemon that dies leaves its dead mount, which fails every access, until the
+    // restart replaces it; without it the placeholders underneath would read as empty files.
+    QStringList arguments{QStringLiteral("-f"), QStringLiteral("-k"), QStringLiteral("-i"),
+                          configFile,           QStringLiteral("-o"), owner,
+                          QStringLiteral("-s"), socketPath,           folder};
     if (operationLog)
         arguments.prepend(QStringLiteral("-d"));
     return arguments;
 }
 
-QString unreadableRegistrationText(const char* context, const QString& folder,
-                                   const char* reason)
+QString unreadableRegistrationText(const char* context, const QString& folder, const char* reason)
 {
     qCWarning(lcTessarn) << "Cannot decode the Tessarn registration of" << folder << reason;
     return QCoreApplication::translate(context,

@@ -31,8 +31,8 @@ QByteArray decodeMountInfoField(const QByteArray& field)
     for (qsizetype i = 0; i < field.size(); ++i) {
         if (field[i] == '\\' && i + 3 < field.size() && isOctalDigit(field[i + 1]) &&
             isOctalDigit(field[i + 2]) && isOctalDigit(field[i + 3])) {
-            decoded.append(char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                (field[i + 3] - '0')));
+            decoded.append(
+                char((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
             i += 3;
         } else {
             decoded.append(field[i]);
@@ -76,25 +76,25 @@ bool TessarnPluginFactory::checkAvailability() const
         [](const QString&) { return false; });
 }
 
-Result<void, QString> TessarnPluginFactory::findMountPoints() const
+Result<QStringList, QString> tessarnMountPoints()
 {
-    mountPoints.clear();
     QFile mountInfo(QStringLiteral("/proc/self/mountinfo"));
     if (!mountInfo.open(QIODevice::ReadOnly)) {
         qCWarning(lcTessarn) << "Failed to read /proc/self/mountinfo" << mountInfo.errorString();
-        return tr("Failed to read /proc/self/mountinfo");
+        return TessarnPluginFactory::tr("Failed to read /proc/self/mountinfo");
     }
-    mountPoints = mountPointsOfType(mountInfo.readAll(), "fuse.tessarn");
-    return {};
+    return mountPointsOfType(mountInfo.readAll(), "fuse.tessarn");
 }
 
 // A daemon that died, or a client that crashed, leaves its mount over the folder; the
 // daemon cannot mount again until it is gone.
-Result<void, QString> TessarnPluginFactory::unmountStaleMount(const QString& folderPath) const
+Result<void, QString> unmountIfMounted(const QString& folderPath, const QStringList& mountPoints)
 {
-    const bool mounted = std::any_of(mountPoints.cbegin(), mountPoints.cend(), [&](const QString& m) {
-        return FileSystem::isChildPathOf2(folderPath, m).testFlag(FileSystem::ChildResult::IsEqual);
-    });
+    const bool mounted =
+        std::any_of(mountPoints.cbegin(), mountPoints.cend(), [&](const QString& m) {
+            return FileSystem::isChildPathOf2(folderPath, m)
+                .testFlag(FileSystem::ChildResult::IsEqual);
+        });
     if (!mounted)
         return {};
     QProcess fusermount;
@@ -107,11 +107,34 @@ Result<void, QString> TessarnPluginFactory::unmountStaleMount(const QString& fol
     if (fusermount.error() != QProcess::FailedToStart && fusermount.exitCode() != 0) {
         const QByteArray output = fusermount.readAll();
         qCWarning(lcTessarn) << "Failed to unmount the Tessarn mount" << folderPath << output;
-        return tr("Failed to unmount the Tessarn mount %1 Error:%2")
+        return TessarnPluginFactory::tr("Failed to unmount the Tessarn mount %1 Error:%2")
             .arg(folderPath, QString::fromUtf8(output));
     }
     qCDebug(lcTessarn) << "Unmounted Tessarn mount" << folderPath;
     return {};
+}
+
+Result<void, QString> clearStaleMount(const QString& folderPath)
+{
+    const auto mountPoints = tessarnMountPoints();
+    if (!mountPoints)
+        return mountPoints.error();
+    return unmountIfMounted(folderPath, *mountPoints);
+}
+
+Result<void, QString> TessarnPluginFactory::findMountPoints() const
+{
+    mountPoints.clear();
+    const auto found = tessarnMountPoints();
+    if (!found)
+        return found.error();
+    mountPoints = *found;
+    return {};
+}
+
+Result<void, QString> TessarnPluginFactory::unmountStaleMount(const QString& folderPath) const
+{
+    return unmountIfMounted(folderPath, mountPoints);
 }
 
 namespace {
@@ -124,8 +147,8 @@ Result<void, QString> checkFolder(const QString& folderPath, const QUuid& accoun
         return TessarnPluginFactory::tr("The filesystem for %1 does not support xattributes.")
             .arg(folderPath);
     }
-    const auto registration =
-        guardedRegistration("VDK::TessarnPluginFactory", folderPath, ::Tessarn::Registration::fromAttributes);
+    const auto registration = guardedRegistration("VDK::TessarnPluginFactory", folderPath,
+                                                  ::Tessarn::Registration::fromAttributes);
     if (!registration)
         return registration.error();
     const QString owner = QString::fromStdString(registration->owner());
@@ -154,18 +177,16 @@ Result<void, QString> checkInstallation()
 Result<void, QString> TessarnPluginFactory::prepare(const QString& folderPath,
                                                     const QUuid& accountUuid) const
 {
-    return guarded(
-        "prepare",
-        [&] {
-            Result<void, QString> result = findMountPoints();
-            if (result)
-                result = unmountStaleMount(folderPath);
-            if (result)
-                result = checkFolder(folderPath, accountUuid);
-            if (result)
-                result = checkInstallation();
-            return result;
-        });
+    return guarded("prepare", [&] {
+        Result<void, QString> result = findMountPoints();
+        if (result)
+            result = unmountStaleMount(folderPath);
+        if (result)
+            result = checkFolder(folderPath, accountUuid);
+        if (result)
+            result = checkInstallation();
+        return result;
+    });
 }
 
 } // namespace VDK

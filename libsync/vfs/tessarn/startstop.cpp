@@ -1,6 +1,7 @@
 #include "boundary.h"
 #include "daemon_setup.h"
 #include "logging.h"
+#include "preparation.h"
 #include "vfs_tessarn.h"
 
 #include <QTimer>
@@ -15,9 +16,10 @@ constexpr int stopTimeoutMs = 30000;
 // Claims the folder for this account, or says why that is not possible.
 Result<void, QString> claimFolder(const QString& folder, const QString& owner)
 {
-    const auto registration = guardedRegistration("VDK::Tessarn", folder, [&](const std::filesystem::path& path) {
-        return ::Tessarn::Registration::registerFilesystem(path, owner.toStdString());
-    });
+    const auto registration =
+        guardedRegistration("VDK::Tessarn", folder, [&](const std::filesystem::path& path) {
+            return ::Tessarn::Registration::registerFilesystem(path, owner.toStdString());
+        });
     if (!registration)
         return registration.error();
     if (registration->isOk())
@@ -68,6 +70,7 @@ void Tessarn::launchDaemon(const VfsSetupParams& params, const QString& owner)
     qCDebug(lcTessarn) << "Mounting" << program << params.filesystemPath;
     auto* process = new QProcess(this);
     daemonProcess = process;
+    deadMountLeft = false;
     process->setProcessChannelMode(QProcess::ForwardedChannels);
     watchDaemon(process, params.filesystemPath);
     const QStringList arguments =
@@ -79,12 +82,15 @@ void Tessarn::launchDaemon(const VfsSetupParams& params, const QString& owner)
 
 void Tessarn::watchDaemon(QProcess* process, const QString& folder)
 {
-    connect(process, &QProcess::finished, this, [process, folder](int exitCode) {
-        guarded("daemon finished", [&] {
-            qCWarning(lcTessarn).noquote()
-                << logPrefix(process, folder) + QStringLiteral("finished") << exitCode;
-        });
-    });
+    connect(process, &QProcess::finished, this,
+            [this, process, folder](int exitCode, QProcess::ExitStatus status) {
+                guarded("daemon finished", [&] {
+                    qCWarning(lcTessarn).noquote()
+                        << logPrefix(process, folder) + QStringLiteral("finished") << exitCode;
+                    process->deleteLater();
+                    restartDaemon(folder, describeExit(status, exitCode));
+                });
+            });
     connect(process, &QProcess::started, this, [this, process, folder] {
         guarded("daemon started", [&] {
             qCInfo(lcTessarn).noquote() << logPrefix(process, folder) + QStringLiteral("started");
@@ -101,9 +107,39 @@ void Tessarn::watchDaemon(QProcess* process, const QString& folder)
     });
 }
 
+// A daemon that ends unasked leaves the folder unserved; its dead mount fails every access
+// meanwhile (-k), so nothing reads a placeholder as an empty file.
+void Tessarn::restartDaemon(const QString& folder, const QString& lastExit)
+{
+    if (!daemonRestarts.take()) {
+        deadMountLeft = true;
+        Q_EMIT error(tr("The files-on-demand daemon of %1 ended (%2) after %3 restarts within a "
+                        "minute; the folder is not served until the client starts it again")
+                         .arg(folder, lastExit)
+                         .arg(RestartBudget::maxRestarts));
+        return;
+    }
+    qCWarning(lcTessarn).noquote()
+        << QStringLiteral("Restarting the daemon of %1, which ended with %2 (restart %3 of at most "
+                          "%4 within a minute)")
+               .arg(folder, lastExit)
+               .arg(daemonRestarts.takenInWindow())
+               .arg(RestartBudget::maxRestarts);
+    if (const auto cleared = clearStaleMount(folder); !cleared) {
+        deadMountLeft = true;
+        Q_EMIT error(cleared.error());
+        return;
+    }
+    launchDaemon(params(), ownerIdFor(params().account->uuid()));
+}
+
 void Tessarn::stop()
 {
     guarded("stop", [&] {
+        if (deadMountLeft) {
+            deadMountLeft = false;
+            clearStaleMount(params().filesystemPath);
+        }
         if (!daemonProcess)
             return;
         // A stop we asked for is no news: only a daemon that ends on its own is logged.

@@ -1,13 +1,14 @@
 // Files on demand through a FUSE daemon, tessarn, that mounts over the sync folder.
 #pragma once
 
-#include <vdk/hydrationjob.h>
-#include <vdk/vfs.h>
+#include "daemon_restarts.h"
 
 #include <QMap>
 #include <QPointer>
 #include <QProcess>
 #include <QStringList>
+#include <vdk/hydrationjob.h>
+#include <vdk/vfs.h>
 
 namespace VDK {
 
@@ -66,6 +67,7 @@ private:
 
     void launchDaemon(const VfsSetupParams& params, const QString& owner);
     void watchDaemon(QProcess* process, const QString& folder);
+    void restartDaemon(const QString& folder, const QString& lastExit);
 
     HydrationJob* startHydration(const QByteArray& fileId, const QString& targetPath);
     void completeHydration(const HydrationJob& job);
@@ -75,6 +77,10 @@ private:
 
     QMap<QByteArray, HydrationJob*> hydrationJobs;
     QPointer<QProcess> daemonProcess;
+    RestartBudget daemonRestarts;
+    // The restarts gave up: the dead daemon's mount, which fails every access, is left for
+    // stop() to clear.
+    bool deadMountLeft = false;
 };
 
 class TessarnPluginFactory : public QObject, public DefaultPluginFactory<Tessarn> {
@@ -84,7 +90,8 @@ class TessarnPluginFactory : public QObject, public DefaultPluginFactory<Tessarn
 
 public:
     bool checkAvailability() const override;
-    Result<void, QString> prepare(const QString& folderPath, const QUuid& accountUuid) const override;
+    Result<void, QString> prepare(const QString& folderPath,
+                                  const QUuid& accountUuid) const override;
 
 private:
     Result<void, QString> findMountPoints() const;
