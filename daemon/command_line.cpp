@@ -18,7 +18,6 @@ constexpr option longOptions[] = {{"version", no_argument, nullptr, 'V'}, {}};
 
 // The mount options depend on -p and -k together, in whatever order they come.
 struct MountChoices {
-    bool isPublic = false;
     bool keepMount = false;
     std::vector<std::size_t> publicSlots; // where each -p put its option argument
 };
@@ -45,7 +44,6 @@ std::optional<int> applyOption(int option, DaemonOptions& options, MountChoices&
         printLine("tessarnfuse running with debug log enabled");
         return std::nullopt;
     case 'p':
-        mount.isPublic = true;
         options.fuseArguments.emplace_back("-o");
         mount.publicSlots.push_back(options.fuseArguments.size());
         options.fuseArguments.emplace_back();
@@ -83,7 +81,7 @@ void addMountOptions(DaemonOptions& options, const MountChoices& mount)
     for (const std::size_t slot : mount.publicSlots)
         options.fuseArguments[slot] =
             base.empty() ? publicOptions : std::string(publicOptions) + "," + base;
-    if (!mount.isPublic && !base.empty()) {
+    if (mount.publicSlots.empty() && !base.empty()) {
         options.fuseArguments.emplace_back("-o");
         options.fuseArguments.push_back(base);
     }
