@@ -106,6 +106,8 @@ void SocketApiServer::acceptConnections()
         const bool fromDaemon = madeByOurChild(*connection);
         connect(connection, &QLocalSocket::readyRead, this,
                 [this, connection] { readFrom(connection); });
+        if (fromDaemon)
+            Q_EMIT daemonConnected();
         connect(connection, &QLocalSocket::disconnected, this, [this, connection, fromDaemon] {
             m_buffers.remove(connection);
             connection->deleteLater();

@@ -36,8 +36,10 @@ Q_SIGNALS:
     void versionAnswered();
     void hydrationRequested(const SyncHost::AnswerChannel& channel,
                             const SyncHost::HydrationRequest& request);
-    // A connection made by a child of ours closed: the daemon, which connects once at its
-    // start and keeps that connection until it ends.
+    // A connection made by a child of ours came or closed: the daemon, which connects once,
+    // after it has mounted the folder, and keeps that connection until it ends. Connections
+    // are accepted in the order they were made, whatever the order of their first lines.
+    void daemonConnected();
     void daemonDisconnected();
 
 private:

@@ -58,19 +58,17 @@ Host::Host(HostOptions options, QObject* parent) : QObject(parent), m_options(st
 {
     connect(&m_signals, &SignalWatcher::stopRequested, this, [this] { shutdown(0); });
     connect(&m_readinessCheck, &QTimer::timeout, this, &Host::checkReadiness);
-    // A daemon asks for our VERSION once it has mounted the folder.
-    connect(&m_server, &SocketApiServer::versionAnswered, this, [this] {
-        m_sinceVersion.start();
-        if (std::exchange(m_daemonLost, false))
+    connect(&m_server, &SocketApiServer::versionAnswered, this, [this] { m_sinceVersion.start(); });
+    // The plug-in restarts a daemon that ends unasked, or gives up with an error, which ends
+    // synchost. Either way the user hears of it.
+    connect(&m_server, &SocketApiServer::daemonConnected, this, [this] {
+        if (std::exchange(m_daemonConnected, true))
             reportLine(QStringLiteral("The plug-in restarted the daemon: %1 is served again")
                            .arg(m_options.folder));
     });
-    // The plug-in restarts a daemon that ends unasked, or gives up with an error, which ends
-    // synchost. Either way the user hears of it.
     connect(&m_server, &SocketApiServer::daemonDisconnected, this, [this] {
         if (m_stopping)
             return;
-        m_daemonLost = true;
         reportError(QStringLiteral("synchost: the daemon ended without being asked to (see its "
                                    "log); %1 is not served until the plug-in restarts it")
                         .arg(m_options.folder));

@@ -55,7 +55,7 @@ private:
     QElapsedTimer m_sinceStart;
     QElapsedTimer m_sinceVersion; // invalid until VERSION was answered
     bool m_modeStarted = false;
-    bool m_daemonLost = false; // between a daemon's end and its restart
+    bool m_daemonConnected = false; // once: every later daemon is a restarted one
     bool m_stopping = false;
 };
 

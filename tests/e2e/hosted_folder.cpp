@@ -1,5 +1,7 @@
 #include "hosted_folder.h"
 
+#include "e2e_support.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -99,6 +101,7 @@ bool HostedFolder::startSampleHost()
 bool HostedFolder::launch(std::vector<std::string> arguments, std::vector<std::string> environment)
 {
     ++m_runs;
+    m_restarts = 0;
     const auto run = std::to_string(m_runs);
     std::vector<std::string> command{SYNCHOST_BINARY, "--socket", m_socket.string(), "--log",
                                      (m_dir.path() / ("daemon-" + run + ".log")).string()};
@@ -127,14 +130,17 @@ bool HostedFolder::waitForRestartedDaemon(std::chrono::milliseconds timeout)
         [&] {
             const pid_t daemon = childNamed(m_host->pid(), "tessarn").value_or(old);
             struct stat served {};
-            if (daemon == old || !isMounted(m_folder) || ::stat(m_folder.c_str(), &served) != 0)
+            if (daemon == old || !isMounted(m_folder) || ::stat(m_folder.c_str(), &served) != 0 ||
+                occurrences(hostOutput(), "is served again") <= m_restarts)
                 return false;
             m_daemonPid = daemon;
             return true;
         },
         timeout);
-    if (restarted)
+    if (restarted) {
         m_daemons.push_back(m_daemonPid);
+        ++m_restarts;
+    }
     return restarted;
 }
 

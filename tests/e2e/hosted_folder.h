@@ -58,8 +58,9 @@ public:
     pid_t hostPid() const;
     // The daemon the current host started, or -1.
     pid_t daemonPid() const { return m_daemonPid; }
-    // Waits until the plug-in has restarted the daemon and the folder is served again; the new
-    // daemon becomes daemonPid(). False if that does not happen within the time given.
+    // Waits until the plug-in has restarted the daemon, the folder is served again and synchost
+    // has said so; the new daemon becomes daemonPid(). False if that does not happen within the
+    // time given.
     bool waitForRestartedDaemon(std::chrono::milliseconds timeout);
     // synchost's own lines (the daemon's and the plug-in's go to a log file).
     std::string hostOutput() const;
@@ -82,12 +83,12 @@ private:
     std::unique_ptr<ChildProcess> m_host;
     pid_t m_daemonPid = -1;
     std::vector<pid_t> m_daemons; // of every host started, to make sure they all end
+    std::size_t m_restarts = 0;   // of the current host's daemon, as waited for
     int m_runs = 0;
 };
 
 // Reads the file with a separate process (cat, or the program given), bounded in time.
-ProgramResult readWithProcess(const std::filesystem::path& file,
-                              const std::string& program = "cat",
+ProgramResult readWithProcess(const std::filesystem::path& file, const std::string& program = "cat",
                               std::chrono::milliseconds timeout = 30s);
 
 // The daemon is gone once its process has ended (a zombie counts: nobody may reap it).
