@@ -1,7 +1,7 @@
 // tessarn: the FUSE daemon that serves a sync folder with files on demand.
-#include "console.h"
-#include "daemon_options.h"
-#include "startup.h"
+#include "serve.h"
+#include "startup/console.h"
+#include "startup/daemon_options.h"
 
 #include <exception>
 

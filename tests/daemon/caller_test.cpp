@@ -1,6 +1,7 @@
 // Caller identification against real processes and threads, and the configuration file.
-#include "caller.h"
-#include "job_table.h"
+#include "client/job_table.h"
+#include "ondemand/caller_filter.h"
+#include "fuse/caller.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>

@@ -1,5 +1,5 @@
 // The socket worker against a stand-in sync client on a real Unix socket.
-#include "socket_thread.h"
+#include "client/socket_thread.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>

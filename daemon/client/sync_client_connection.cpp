@@ -1,0 +1,21 @@
+#include "client/sync_client_connection.h"
+
+namespace TessarnFuse {
+
+namespace {
+// Declared in this order so that the table outlives the worker that writes to it.
+JobTable theJobTable;
+SocketThread theSocketThread{"SocketThread", &theJobTable};
+} // namespace
+
+JobTable& jobTable()
+{
+    return theJobTable;
+}
+
+SocketThread& socketThread()
+{
+    return theSocketThread;
+}
+
+} // namespace TessarnFuse

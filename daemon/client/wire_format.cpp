@@ -1,0 +1,94 @@
+#include "client/wire_format.h"
+
+#include "client/socket_thread.h"
+
+#include <charconv>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+namespace TessarnFuse {
+
+std::string requestLine(const MsgData& data)
+{
+    // The object keeps its keys sorted, which is exactly the order the client expects:
+    // "arguments" before "id", and "file", "fileId", "requester" inside.
+    const nlohmann::json request = {
+        {"arguments",
+         {{"file", data.file}, {"fileId", data.fileId}, {"requester", data.requester}}},
+        {"id", std::to_string(data.id)},
+    };
+    return data.command + ":" +
+           request.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict) + "\n";
+}
+
+HydrationAnswer parseHydrationAnswer(const std::string& payload)
+{
+    const auto answer = nlohmann::json::parse(payload);
+    HydrationAnswer result;
+    result.id = answer.at("id").get<std::string>();
+    const auto& arguments = answer.at("arguments");
+    if (arguments.is_object() && arguments.contains("error"))
+        result.error = arguments.at("error").get<std::string>();
+    else
+        result.status = arguments.at("status").get<std::string>();
+    return result;
+}
+
+std::optional<std::int64_t> parseDecimal(std::string_view text, std::int64_t minimum,
+                                         std::int64_t maximum)
+{
+    const auto start = text.find_first_not_of(" \t\n\v\f\r");
+    if (start == std::string_view::npos)
+        return std::nullopt;
+    text.remove_prefix(start);
+    const bool negative = text.front() == '-';
+    if (negative || text.front() == '+')
+        text.remove_prefix(1);
+
+    std::uint64_t magnitude = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+    if (error != std::errc{} || end == text.data())
+        return std::nullopt;
+    constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (magnitude > largest + (negative ? 1 : 0))
+        return std::nullopt;
+    const auto value = negative ? static_cast<std::int64_t>(0 - magnitude)
+                                : static_cast<std::int64_t>(magnitude);
+    if (value < minimum || value > maximum)
+        return std::nullopt;
+    return value;
+}
+
+std::vector<std::string_view> splitAt(std::string_view text, char separator)
+{
+    std::vector<std::string_view> pieces;
+    std::size_t start = 0;
+    for (auto end = text.find(separator); end != std::string_view::npos;
+         end = text.find(separator, start)) {
+        pieces.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+LineAssembler::Lines LineAssembler::feed(std::string_view bytes)
+{
+    Lines lines;
+    m_tail.append(bytes);
+    auto pieces = splitAt(m_tail, '\n');
+    const std::string tail(pieces.back());
+    pieces.pop_back();
+    for (const auto piece : pieces) {
+        if (!piece.empty())
+            lines.complete.emplace_back(piece);
+    }
+    m_tail = tail;
+    if (m_tail.size() > maxTail) {
+        lines.droppedBytes = m_tail.size();
+        m_tail.clear();
+    }
+    return lines;
+}
+
+} // namespace TessarnFuse

@@ -1,0 +1,75 @@
+// The FUSE operations, each forwarding to the folder underneath the mount through the inodes'
+// descriptors. Each replies to its request exactly once, as its last step; an exception before
+// that reply is caught at the boundary in operation_table.cpp and answered with EIO.
+#pragma once
+
+#include "fuse/inode_table.h"
+
+#include <fuse3/fuse_lowlevel.h>
+
+namespace TessarnFuse::Operations {
+
+// The session's inodes, handed to FUSE as the session's data.
+inline InodeTable& inodesOf(fuse_req_t request)
+{
+    return *static_cast<InodeTable*>(fuse_req_userdata(request));
+}
+
+// The descriptor of an inode the request names.
+inline int inodeFd(fuse_req_t request, fuse_ino_t inode)
+{
+    return inodesOf(request).fd(inode);
+}
+
+// 0 or a negated errno, as the reply it stands for.
+inline void replyResult(fuse_req_t request, int result)
+{
+    fuse_reply_err(request, result < 0 ? -result : 0);
+}
+
+// Looks the name up and makes it known to the kernel; 0 or a negated errno.
+int lookupEntry(fuse_req_t request, int parentFd, const char* name, fuse_entry_param& entry);
+void replyEntry(fuse_req_t request, const fuse_entry_param& entry);
+// The attributes the mount shows: those underneath, with a placeholder's recorded size.
+int attributesOf(int fd, struct stat& st);
+
+void lookup(fuse_req_t request, fuse_ino_t parent, const char* name);
+void forget(fuse_req_t request, fuse_ino_t inode, uint64_t lookups) noexcept;
+void forgetMulti(fuse_req_t request, size_t count, fuse_forget_data* forgets) noexcept;
+
+void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int valid,
+             fuse_file_info* fi);
+void readlink(fuse_req_t request, fuse_ino_t inode);
+void access(fuse_req_t request, fuse_ino_t inode, int mask);
+void statfs(fuse_req_t request, fuse_ino_t inode);
+
+void mknod(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode, dev_t device);
+void mkdir(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode);
+void symlink(fuse_req_t request, const char* target, fuse_ino_t parent, const char* name);
+void link(fuse_req_t request, fuse_ino_t inode, fuse_ino_t newParent, const char* newName);
+void create(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode,
+            fuse_file_info* fi);
+
+void unlink(fuse_req_t request, fuse_ino_t parent, const char* name);
+void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name);
+void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t newParent,
+            const char* newName, unsigned int flags);
+void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void readdir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+             fuse_file_info* fi);
+void releasedir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+
+void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi);
+void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, off_t offset,
+           fuse_file_info* fi);
+void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
+void fsync(fuse_req_t request, fuse_ino_t inode, int dataSync, fuse_file_info* fi);
+
+void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char* value,
+              size_t size, int flags);
+void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size);
+void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size);
+void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name);
+
+} // namespace TessarnFuse::Operations

@@ -1,0 +1,77 @@
+// Looking names up, and forgetting them again: the kernel's side of the inode table.
+#include "fuse/errno_result.h"
+#include "fuse/operation_log.h"
+#include "fuse/operations.h"
+#include "fuse/placeholder_record.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace TessarnFuse::Operations {
+
+int attributesOf(int fd, struct stat& st)
+{
+    if (const int result = resultOf(::fstatat(fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW));
+        result < 0)
+        return result;
+    // An empty file with a record is a placeholder: it shows the size of what it stands for.
+    if (!S_ISDIR(st.st_mode) && st.st_size == 0) {
+        if (const auto size = placeholderSize(fd))
+            st.st_size = *size;
+    }
+    return 0;
+}
+
+// Entries, attributes and failed look-ups are not cached by the kernel (timeouts of 0): a
+// placeholder's size, or a change made underneath, is seen at once.
+int lookupEntry(fuse_req_t request, int parentFd, const char* name, fuse_entry_param& entry)
+{
+    entry = {};
+    const int fd = resultOf(::openat(parentFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (fd < 0)
+        return fd;
+    if (const int result = attributesOf(fd, entry.attr); result < 0) {
+        ::close(fd);
+        return result;
+    }
+    entry.ino = inodesOf(request).remember(fd, entry.attr);
+    return 0;
+}
+
+void replyEntry(fuse_req_t request, const fuse_entry_param& entry)
+{
+    auto& inodes = inodesOf(request);
+    // A caller that was interrupted never learns of the entry, so the kernel will not forget it.
+    if (fuse_reply_entry(request, &entry) == -ENOENT)
+        inodes.forget(entry.ino, 1);
+}
+
+void lookup(fuse_req_t request, fuse_ino_t parent, const char* name)
+{
+    const auto directory = inodesOf(request).get(parent);
+    fuse_entry_param entry;
+    const int result = lookupEntry(request, directory->fd(), name, entry);
+    logOperation(LogPath(directory->fd(), name), "getattr", loggedValue(result),
+                 "getattr inode: %ld", static_cast<long>(entry.attr.st_ino));
+    if (result < 0)
+        replyResult(request, result);
+    else
+        replyEntry(request, entry);
+}
+
+void forget(fuse_req_t request, fuse_ino_t inode, uint64_t lookups) noexcept
+{
+    inodesOf(request).forget(inode, lookups);
+    fuse_reply_none(request);
+}
+
+void forgetMulti(fuse_req_t request, size_t count, fuse_forget_data* forgets) noexcept
+{
+    for (size_t i = 0; i < count; ++i)
+        inodesOf(request).forget(forgets[i].ino, forgets[i].nlookup);
+    fuse_reply_none(request);
+}
+
+} // namespace TessarnFuse::Operations

@@ -1,0 +1,98 @@
+// Extended attributes pass through, placeholder record included. Two names are answered by the
+// daemon itself: the real size of the content, and a default record for files without one.
+#include "fuse/errno_result.h"
+#include "fuse/inode_xattr.h"
+#include "fuse/operation_log.h"
+#include "fuse/operations.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <tessarn/tessarn.h>
+#include <vector>
+
+namespace TessarnFuse::Operations {
+
+namespace {
+
+using Tessarn::Constants::placeholderAttribute;
+using Tessarn::Constants::realSizeAttribute;
+
+// An attribute value by the kernel's rule: size 0 asks for the length only.
+void replyValue(fuse_req_t request, std::string_view value, size_t size)
+{
+    if (size == 0)
+        fuse_reply_xattr(request, value.size());
+    else if (size < value.size())
+        fuse_reply_err(request, ERANGE);
+    else
+        fuse_reply_buf(request, value.data(), value.size());
+}
+
+// A length, or a negated errno, as the kernel wants it back.
+void replyLength(fuse_req_t request, int result, const std::vector<char>& buffer, size_t size)
+{
+    if (result < 0)
+        replyResult(request, result);
+    else if (size == 0)
+        fuse_reply_xattr(request, static_cast<size_t>(result));
+    else
+        fuse_reply_buf(request, buffer.data(), static_cast<size_t>(result));
+}
+
+const std::vector<unsigned char>& defaultRecord()
+{
+    static const auto bytes =
+        Tessarn::PlaceHolderAttributes({}, "", "", 0, Tessarn::Constants::States::Hydrated,
+                                       Tessarn::Constants::PinStates::Inherited)
+            .toData();
+    return bytes;
+}
+
+void replyRealSize(fuse_req_t request, int fd, size_t size)
+{
+    struct stat st {};
+    if (const int result = resultOf(::fstatat(fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW));
+        result < 0)
+        return replyResult(request, result);
+    replyValue(request, std::to_string(st.st_size), size);
+}
+
+} // namespace
+
+void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size)
+{
+    const int fd = inodeFd(request, inode);
+    if (name == realSizeAttribute)
+        return replyRealSize(request, fd, size);
+    std::vector<char> buffer(size);
+    const int result = InodeXattr::get(fd, name, buffer.data(), size);
+    if (result != -ENODATA || name != placeholderAttribute)
+        return replyLength(request, result, buffer, size);
+    logOperation(LogPath(fd), "getxattr", 0, "Returning default data for %s", name);
+    const auto& record = defaultRecord();
+    replyValue(request, {reinterpret_cast<const char*>(record.data()), record.size()}, size);
+}
+
+void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char* value,
+              size_t size, int flags)
+{
+    const int fd = inodeFd(request, inode);
+    replyResult(request, InodeXattr::set(fd, name, value, size, flags));
+}
+
+void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size)
+{
+    const int fd = inodeFd(request, inode);
+    std::vector<char> buffer(size);
+    replyLength(request, InodeXattr::list(fd, buffer.data(), size), buffer, size);
+}
+
+void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name)
+{
+    const int fd = inodeFd(request, inode);
+    replyResult(request, InodeXattr::remove(fd, name));
+}
+
+} // namespace TessarnFuse::Operations

@@ -1,0 +1,51 @@
+// An open that waits for its hydration. It holds the FUSE request, not a thread: the socket
+// worker answers it when the request ends, in whichever way it ends first.
+#pragma once
+
+#include "client/job_table.h"
+#include "fuse/caller.h"
+#include "fuse/inode_table.h"
+
+#include <atomic>
+#include <fuse3/fuse_lowlevel.h>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace TessarnFuse {
+
+// Opens the file underneath for the request and answers it.
+void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi);
+
+class WaitingOpen : public HydrationWaiter {
+public:
+    WaitingOpen(fuse_req_t request, std::shared_ptr<Inode> inode, const fuse_file_info& fi,
+                std::string path, const Caller& caller, std::int32_t id);
+
+    void waiting(std::int32_t id) override;
+    bool progressed() override;
+    bool callerDying() override;
+    void finished(HydrationEnd end) override;
+
+private:
+    struct Content {
+        off_t size = 0;
+        timespec modified{};
+        std::string record;
+    };
+    Content contentNow() const;
+    // The reply and its log lines; negative: the error to answer with.
+    int logEnd(HydrationEnd end) const;
+
+    fuse_req_t m_request;
+    std::shared_ptr<Inode> m_inode;
+    fuse_file_info m_fi;
+    std::string m_path;
+    Caller m_caller;
+    std::int32_t m_id;
+    Content m_seen;
+    // Whoever sets it answers the request; nobody after.
+    std::atomic<bool> m_answered{false};
+};
+
+} // namespace TessarnFuse
