@@ -97,6 +97,33 @@ int serveSession(fuse_session* session, const fuse_cmdline_opts& cli,
     return result;
 }
 
+// Every object the kernel remembers needs a descriptor when it is used, and the kernel
+// remembers what was looked up until memory runs short: as far as the system lets this process
+// go, then as far as its hard limit.
+void raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    rlim_t systemLimit = 0;
+    std::ifstream("/proc/sys/fs/nr_open") >> systemLimit;
+    const rlimit widest{systemLimit, systemLimit};
+    if (systemLimit > limit.rlim_max && ::setrlimit(RLIMIT_NOFILE, &widest) == 0)
+        return;
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// Half of the descriptors for the objects the kernel remembers; the other half for open files
+// and folders, the socket and the kernel's channel.
+std::size_t descriptorBudget()
+{
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    constexpr rlim_t fewest = 16;
+    return static_cast<std::size_t>(std::max(limit.rlim_cur / 2, fewest));
+}
+
 int serve(DaemonOptions& options, int rootFd)
 {
     printFuseCommand(options.fuseArguments);
@@ -118,7 +145,7 @@ int serve(DaemonOptions& options, int rootFd)
         return parsed != 0 ? 1 : 0;
     }
 
-    InodeTable inodes(rootFd);
+    InodeTable inodes(rootFd, descriptorBudget());
     const auto& operations = Operations::table();
     int result = 3;
     if (auto* session = fuse_session_new(&args, &operations, sizeof(operations), &inodes)) {
@@ -129,23 +156,6 @@ int serve(DaemonOptions& options, int rootFd)
     }
     fuse_opt_free_args(&args);
     return result;
-}
-
-// Each inode the kernel knows is an open descriptor, and the kernel keeps the inodes of a
-// listed folder until memory runs short: a folder of many files soon passes the usual limits.
-// As far as the system lets this process go, then as far as its hard limit.
-void raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return;
-    rlim_t systemLimit = 0;
-    std::ifstream("/proc/sys/fs/nr_open") >> systemLimit;
-    const rlimit widest{systemLimit, systemLimit};
-    if (systemLimit > limit.rlim_max && ::setrlimit(RLIMIT_NOFILE, &widest) == 0)
-        return;
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 } // namespace

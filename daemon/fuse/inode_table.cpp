@@ -1,15 +1,12 @@
 #include "fuse/inode_table.h"
 
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace TessarnFuse {
 
 namespace {
-Inode* asInode(fuse_ino_t number)
-{
-    return reinterpret_cast<Inode*>(static_cast<std::uintptr_t>(number));
-}
 
 fuse_ino_t numberOf(const Inode& inode)
 {
@@ -22,63 +19,163 @@ struct stat statOf(int fd)
     ::fstat(fd, &st);
     return st;
 }
+
+bool freeable(const Inode& inode)
+{
+    return inode.lookups == 0 && inode.holds == 0;
+}
+
 } // namespace
 
-Inode::~Inode()
+InodeTable::InodeTable(int rootFd, std::size_t budget)
+    : m_root(statOf(rootFd).st_dev, statOf(rootFd).st_ino), m_budget(budget)
 {
-    ::close(m_fd);
+    m_root.fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
 }
 
-InodeTable::InodeTable(int rootFd)
+InodeTable::~InodeTable()
 {
-    const int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
-    m_root = std::make_shared<Inode>(fd, statOf(fd));
+    for (const auto& [key, inode] : m_inodes) {
+        if (inode.fd >= 0)
+            ::close(inode.fd);
+    }
+    ::close(m_root.fd);
 }
 
-std::shared_ptr<Inode> InodeTable::get(fuse_ino_t number) const
+Inode& InodeTable::inodeOf(fuse_ino_t number)
 {
     if (number == FUSE_ROOT_ID)
         return m_root;
-    return asInode(number)->shared_from_this();
+    return *reinterpret_cast<Inode*>(static_cast<std::uintptr_t>(number));
 }
 
-int InodeTable::fd(fuse_ino_t number) const
+Inode* InodeTable::find(const struct stat& st)
 {
-    return number == FUSE_ROOT_ID ? m_root->fd() : asInode(number)->fd();
+    if (st.st_dev == m_root.dev && st.st_ino == m_root.ino)
+        return &m_root;
+    const auto found = m_inodes.find({st.st_dev, st.st_ino});
+    return found == m_inodes.end() ? nullptr : &found->second;
 }
 
-fuse_ino_t InodeTable::remember(int fd, const struct stat& st)
+void InodeTable::hold(Inode& inode)
 {
-    if (st.st_dev == m_root->dev() && st.st_ino == m_root->ino()) {
-        ::close(fd);
-        return FUSE_ROOT_ID;
+    ++inode.holds;
+}
+
+void InodeTable::release(Inode& inode)
+{
+    --inode.holds;
+    // A loop, not a recursion: a deep tree of forgotten folders may go at once.
+    for (Inode* gone = &inode; gone != &m_root && freeable(*gone);) {
+        Inode* parent = gone->parent;
+        if (gone->fd >= 0) {
+            unlist(*gone);
+            m_closing.push_back(gone->fd);
+            --m_open;
+        }
+        m_inodes.erase({gone->dev, gone->ino});
+        if (!parent)
+            break;
+        --parent->holds;
+        gone = parent;
     }
-    std::lock_guard lock(m_mutex);
-    auto& entry = m_entries[{st.st_dev, st.st_ino}];
-    if (entry.inode)
+}
+
+void InodeTable::unlockAndClose(Lock& lock)
+{
+    std::vector<int> closing;
+    closing.swap(m_closing);
+    lock.unlock();
+    for (const int fd : closing)
         ::close(fd);
-    else
-        entry.inode = std::make_shared<Inode>(fd, st);
-    ++entry.lookups;
-    return numberOf(*entry.inode);
+}
+
+InodeRef InodeTable::reference(fuse_ino_t number)
+{
+    const std::lock_guard lock(m_mutex);
+    auto& inode = inodeOf(number);
+    hold(inode);
+    return InodeRef(*this, inode);
+}
+
+Descriptor InodeTable::descriptor(fuse_ino_t number)
+{
+    Lock lock(m_mutex);
+    return open(inodeOf(number), lock);
+}
+
+Descriptor InodeTable::descriptor(const InodeRef& inode)
+{
+    Lock lock(m_mutex);
+    return open(*inode.get(), lock);
+}
+
+std::uint64_t InodeTable::namesVersion() const
+{
+    return m_namesVersion;
+}
+
+fuse_ino_t InodeTable::remember(fuse_ino_t parent, const char* name, const struct stat& st,
+                                int fd, std::uint64_t namesSeen)
+{
+    const std::unique_ptr<int, void (*)(int*)> unused(&fd, [](int* fd) {
+        if (*fd >= 0)
+            ::close(*fd);
+    });
+    std::string found(name);
+    Lock lock(m_mutex);
+    if (st.st_dev == m_root.dev && st.st_ino == m_root.ino)
+        return FUSE_ROOT_ID;
+    const auto [entry, added] = m_inodes.try_emplace({st.st_dev, st.st_ino}, st.st_dev, st.st_ino);
+    auto& inode = entry->second;
+    auto& directory = inodeOf(parent);
+    // A name found before a rename or an unlink came between may be gone already; the change
+    // itself put the names right.
+    const bool moved = inode.parent != &directory || inode.name != found;
+    if (added || (moved && namesSeen == m_namesVersion))
+        setName(inode, directory, std::move(found));
+    ++inode.lookups;
+    if (fd >= 0)
+        install(inode, std::exchange(fd, -1));
+    evict(m_budget);
+    unlockAndClose(lock);
+    return numberOf(inode);
 }
 
 void InodeTable::forget(fuse_ino_t number, std::uint64_t lookups)
 {
     if (number == FUSE_ROOT_ID)
         return;
-    std::shared_ptr<Inode> last; // closed outside the lock
-    std::lock_guard lock(m_mutex);
-    const auto* inode = asInode(number);
-    const auto found = m_entries.find({inode->dev(), inode->ino()});
-    if (found == m_entries.end())
+    Lock lock(m_mutex);
+    auto& inode = inodeOf(number);
+    inode.lookups -= std::min(lookups, inode.lookups);
+    // Freed as a hold given back would free it.
+    hold(inode);
+    release(inode);
+    unlockAndClose(lock);
+}
+
+InodeRef::InodeRef(InodeTable& table, Inode& inode) : m_table(&table), m_inode(&inode) {}
+
+InodeRef::InodeRef(InodeRef&& other) noexcept
+    : m_table(std::exchange(other.m_table, nullptr)), m_inode(std::exchange(other.m_inode, nullptr))
+{
+}
+
+InodeRef& InodeRef::operator=(InodeRef&& other) noexcept
+{
+    std::swap(m_table, other.m_table);
+    std::swap(m_inode, other.m_inode);
+    return *this;
+}
+
+InodeRef::~InodeRef()
+{
+    if (!m_inode)
         return;
-    auto& entry = found->second;
-    entry.lookups -= std::min(lookups, entry.lookups);
-    if (entry.lookups == 0) {
-        last = std::move(entry.inode);
-        m_entries.erase(found);
-    }
+    InodeTable::Lock lock(m_table->m_mutex);
+    m_table->release(*m_inode);
+    m_table->unlockAndClose(lock);
 }
 
 } // namespace TessarnFuse

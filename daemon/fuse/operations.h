@@ -15,10 +15,10 @@ inline InodeTable& inodesOf(fuse_req_t request)
     return *static_cast<InodeTable*>(fuse_req_userdata(request));
 }
 
-// The descriptor of an inode the request names.
-inline int inodeFd(fuse_req_t request, fuse_ino_t inode)
+// The descriptor of an inode the request names, open while it lives.
+inline Descriptor descriptorOf(fuse_req_t request, fuse_ino_t inode)
 {
-    return inodesOf(request).fd(inode);
+    return inodesOf(request).descriptor(inode);
 }
 
 // 0 or a negated errno, as the reply it stands for.
@@ -27,8 +27,20 @@ inline void replyResult(fuse_req_t request, int result)
     fuse_reply_err(request, result < 0 ? -result : 0);
 }
 
+// Runs body with the descriptor of an inode the request names, or answers the error that kept
+// it from being opened.
+template <typename Body>
+void withDescriptor(fuse_req_t request, fuse_ino_t inode, Body&& body)
+{
+    const auto fd = descriptorOf(request, inode);
+    if (!fd)
+        return replyResult(request, fd.error());
+    body(fd.fd());
+}
+
 // Looks the name up and makes it known to the kernel; 0 or a negated errno.
-int lookupEntry(fuse_req_t request, int parentFd, const char* name, fuse_entry_param& entry);
+int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* name,
+                fuse_entry_param& entry);
 void replyEntry(fuse_req_t request, const fuse_entry_param& entry);
 // The attributes the mount shows: those underneath, with a placeholder's recorded size.
 int attributesOf(int fd, struct stat& st);

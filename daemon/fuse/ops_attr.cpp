@@ -138,52 +138,56 @@ void replyAttributes(fuse_req_t request, int fd)
 
 void getattr(fuse_req_t request, fuse_ino_t inode, fuse_file_info*)
 {
-    replyAttributes(request, inodeFd(request, inode));
+    withDescriptor(request, inode, [&](int fd) { replyAttributes(request, fd); });
 }
 
 void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int valid,
              fuse_file_info* fi)
 {
-    const auto object = inodesOf(request).get(inode);
-    const int result = applyAttributes(object->fd(), fi, *attributes, valid);
-    if (result < 0)
-        replyResult(request, result);
-    else
-        replyAttributes(request, object->fd());
+    withDescriptor(request, inode, [&](int fd) {
+        const int result = applyAttributes(fd, fi, *attributes, valid);
+        if (result < 0)
+            replyResult(request, result);
+        else
+            replyAttributes(request, fd);
+    });
 }
 
 void readlink(fuse_req_t request, fuse_ino_t inode)
 {
-    const int fd = inodeFd(request, inode);
-    char target[PATH_MAX + 1];
-    int result = resultOf(::readlinkat(fd, "", target, sizeof(target)));
-    if (result == static_cast<int>(sizeof(target)))
-        result = -ENAMETOOLONG;
-    logOperation(LogPath(fd), "readlink", loggedValue(result), "readlink");
-    if (result < 0)
-        return replyResult(request, result);
-    target[result] = '\0';
-    fuse_reply_readlink(request, target);
+    withDescriptor(request, inode, [&](int fd) {
+        char target[PATH_MAX + 1];
+        int result = resultOf(::readlinkat(fd, "", target, sizeof(target)));
+        if (result == static_cast<int>(sizeof(target)))
+            result = -ENAMETOOLONG;
+        logOperation(LogPath(fd), "readlink", loggedValue(result), "readlink");
+        if (result < 0)
+            return replyResult(request, result);
+        target[result] = '\0';
+        fuse_reply_readlink(request, target);
+    });
 }
 
 void access(fuse_req_t request, fuse_ino_t inode, int mask)
 {
-    const int fd = inodeFd(request, inode);
-    const int result = resultOf(::access(procPath(fd).c_str(), mask));
-    logOperation(LogPath(fd), "access", loggedValue(result), "%s", "");
-    replyResult(request, result);
+    withDescriptor(request, inode, [&](int fd) {
+        const int result = resultOf(::access(procPath(fd).c_str(), mask));
+        logOperation(LogPath(fd), "access", loggedValue(result), "%s", "");
+        replyResult(request, result);
+    });
 }
 
 void statfs(fuse_req_t request, fuse_ino_t inode)
 {
-    const int fd = inodeFd(request, inode);
-    struct statvfs buffer {};
-    const int result = resultOf(::fstatvfs(fd, &buffer));
-    logOperation(LogPath(fd), "statfs", loggedValue(result), "%s", "");
-    if (result < 0)
-        replyResult(request, result);
-    else
-        fuse_reply_statfs(request, &buffer);
+    withDescriptor(request, inode, [&](int fd) {
+        struct statvfs buffer {};
+        const int result = resultOf(::fstatvfs(fd, &buffer));
+        logOperation(LogPath(fd), "statfs", loggedValue(result), "%s", "");
+        if (result < 0)
+            replyResult(request, result);
+        else
+            fuse_reply_statfs(request, &buffer);
+    });
 }
 
 } // namespace TessarnFuse::Operations

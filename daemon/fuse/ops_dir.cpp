@@ -40,17 +40,18 @@ DIR* openDirectory(int fd)
 
 void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
 {
-    const int fd = inodeFd(request, inode);
-    DIR* directory = openDirectory(fd);
-    const int result = directory ? 0 : -errno;
-    logOperation(LogPath(fd), "readdir", loggedValue(result), "%s", "");
-    if (!directory)
-        return replyResult(request, result);
-    fi->fh = reinterpret_cast<std::uintptr_t>(new Listing{directory});
-    if (fuse_reply_open(request, fi) == -ENOENT) {
-        ::closedir(directory);
-        delete listingOf(fi);
-    }
+    withDescriptor(request, inode, [&](int fd) {
+        DIR* directory = openDirectory(fd);
+        const int result = directory ? 0 : -errno;
+        logOperation(LogPath(fd), "readdir", loggedValue(result), "%s", "");
+        if (!directory)
+            return replyResult(request, result);
+        fi->fh = reinterpret_cast<std::uintptr_t>(new Listing{directory});
+        if (fuse_reply_open(request, fi) == -ENOENT) {
+            ::closedir(directory);
+            delete listingOf(fi);
+        }
+    });
 }
 
 void readdir(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
@@ -94,33 +95,44 @@ void releasedir(fuse_req_t request, fuse_ino_t, fuse_file_info* fi)
     fuse_reply_err(request, 0);
 }
 
+namespace {
+
+void removeName(fuse_req_t request, fuse_ino_t parent, const char* name, int flags,
+                const char* operation)
+{
+    withDescriptor(request, parent, [&](int fd) {
+        const int result = inodesOf(request).unlink(parent, fd, name, flags);
+        logOperation(LogPath(fd, name), operation, loggedValue(result), "%s", "");
+        replyResult(request, result);
+    });
+}
+
+} // namespace
+
 void unlink(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const int fd = inodeFd(request, parent);
-    const int result = resultOf(::unlinkat(fd, name, 0));
-    logOperation(LogPath(fd, name), "unlink", loggedValue(result), "%s", "");
-    replyResult(request, result);
+    removeName(request, parent, name, 0, "unlink");
 }
 
 void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const int fd = inodeFd(request, parent);
-    const int result = resultOf(::unlinkat(fd, name, AT_REMOVEDIR));
-    logOperation(LogPath(fd, name), "rmdir", loggedValue(result), "%s", "");
-    replyResult(request, result);
+    removeName(request, parent, name, AT_REMOVEDIR, "rmdir");
 }
 
 // The flags are honoured: RENAME_NOREPLACE must never overwrite, RENAME_EXCHANGE must swap.
 void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t newParent,
             const char* newName, unsigned int flags)
 {
-    const int fromFd = inodeFd(request, parent);
-    const int toFd = inodeFd(request, newParent);
-    const int result = resultOf(::renameat2(fromFd, name, toFd, newName, flags));
+    const auto from = descriptorOf(request, parent);
+    const auto to = descriptorOf(request, newParent);
+    if (!from || !to)
+        return replyResult(request, from ? to.error() : from.error());
+    const int result =
+        inodesOf(request).rename(parent, from.fd(), name, newParent, to.fd(), newName, flags);
     if (operationLogEnabled()) {
-        const LogPath from(fromFd, name);
-        logOperation(from, "rename", loggedValue(result), "rename %s to %s", from.text().c_str(),
-                     rootRelativePath(toFd, newName).c_str());
+        const LogPath path(from.fd(), name);
+        logOperation(path, "rename", loggedValue(result), "rename %s to %s", path.text().c_str(),
+                     rootRelativePath(to.fd(), newName).c_str());
     }
     replyResult(request, result);
 }

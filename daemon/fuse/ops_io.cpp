@@ -19,7 +19,7 @@ int descriptorOf(const fuse_file_info* fi)
 
 void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi)
 {
-    const LogPath path(inodeFd(request, inode));
+    const LogPath path(inodesOf(request), inode);
     logOperation(path, "read", 0, "read %d bytes at offset %d", static_cast<int>(size),
                  static_cast<int>(offset));
     // One buffer per worker, grown to the largest read it served.
@@ -40,7 +40,7 @@ void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_
 void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, off_t offset,
            fuse_file_info* fi)
 {
-    const LogPath path(inodeFd(request, inode));
+    const LogPath path(inodesOf(request), inode);
     const auto at = static_cast<intmax_t>(offset);
     logOperation(path, "write", 0, "write %zu bytes at offset %jd", size, at);
     const int result = resultOf(::pwrite(descriptorOf(fi), data, size, offset));
@@ -54,7 +54,7 @@ void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, 
 
 void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
 {
-    logOperation(LogPath(inodeFd(request, inode)), "close", 0, "%s", "");
+    logOperation(LogPath(inodesOf(request), inode), "close", 0, "%s", "");
     ::close(descriptorOf(fi));
     fuse_reply_err(request, 0);
 }
@@ -64,7 +64,7 @@ void fsync(fuse_req_t request, fuse_ino_t inode, int dataSync, fuse_file_info* f
 {
     const int fd = descriptorOf(fi);
     const int result = resultOf(dataSync ? ::fdatasync(fd) : ::fsync(fd));
-    logOperation(LogPath(inodeFd(request, inode)), "fsync", loggedValue(result), "%s", "");
+    logOperation(LogPath(inodesOf(request), inode), "fsync", loggedValue(result), "%s", "");
     replyResult(request, result);
 }
 

@@ -26,17 +26,20 @@ int attributesOf(int fd, struct stat& st)
 
 // Entries, attributes and failed look-ups are not cached by the kernel (timeouts of 0): a
 // placeholder's size, or a change made underneath, is seen at once.
-int lookupEntry(fuse_req_t request, int parentFd, const char* name, fuse_entry_param& entry)
+int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* name,
+                fuse_entry_param& entry)
 {
     entry = {};
-    const int fd = resultOf(::openat(parentFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    auto& inodes = inodesOf(request);
+    const auto namesSeen = inodes.namesVersion();
+    const int fd = inodes.openObject(parentFd, name);
     if (fd < 0)
         return fd;
     if (const int result = attributesOf(fd, entry.attr); result < 0) {
         ::close(fd);
         return result;
     }
-    entry.ino = inodesOf(request).remember(fd, entry.attr);
+    entry.ino = inodes.remember(parent, name, entry.attr, fd, namesSeen);
     return 0;
 }
 
@@ -50,15 +53,16 @@ void replyEntry(fuse_req_t request, const fuse_entry_param& entry)
 
 void lookup(fuse_req_t request, fuse_ino_t parent, const char* name)
 {
-    const auto directory = inodesOf(request).get(parent);
-    fuse_entry_param entry;
-    const int result = lookupEntry(request, directory->fd(), name, entry);
-    logOperation(LogPath(directory->fd(), name), "getattr", loggedValue(result),
-                 "getattr inode: %ld", static_cast<long>(entry.attr.st_ino));
-    if (result < 0)
-        replyResult(request, result);
-    else
-        replyEntry(request, entry);
+    withDescriptor(request, parent, [&](int directory) {
+        fuse_entry_param entry;
+        const int result = lookupEntry(request, parent, directory, name, entry);
+        logOperation(LogPath(directory, name), "getattr", loggedValue(result),
+                     "getattr inode: %ld", static_cast<long>(entry.attr.st_ino));
+        if (result < 0)
+            replyResult(request, result);
+        else
+            replyEntry(request, entry);
+    });
 }
 
 void forget(fuse_req_t request, fuse_ino_t inode, uint64_t lookups) noexcept

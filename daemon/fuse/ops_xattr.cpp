@@ -63,36 +63,39 @@ void replyRealSize(fuse_req_t request, int fd, size_t size)
 
 void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size)
 {
-    const int fd = inodeFd(request, inode);
-    if (name == realSizeAttribute)
-        return replyRealSize(request, fd, size);
-    std::vector<char> buffer(size);
-    const int result = InodeXattr::get(fd, name, buffer.data(), size);
-    if (result != -ENODATA || name != placeholderAttribute)
-        return replyLength(request, result, buffer, size);
-    logOperation(LogPath(fd), "getxattr", 0, "Returning default data for %s", name);
-    const auto& record = defaultRecord();
-    replyValue(request, {reinterpret_cast<const char*>(record.data()), record.size()}, size);
+    withDescriptor(request, inode, [&](int fd) {
+        if (name == realSizeAttribute)
+            return replyRealSize(request, fd, size);
+        std::vector<char> buffer(size);
+        const int result = InodeXattr::get(fd, name, buffer.data(), size);
+        if (result != -ENODATA || name != placeholderAttribute)
+            return replyLength(request, result, buffer, size);
+        logOperation(LogPath(fd), "getxattr", 0, "Returning default data for %s", name);
+        const auto& record = defaultRecord();
+        replyValue(request, {reinterpret_cast<const char*>(record.data()), record.size()}, size);
+    });
 }
 
 void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char* value,
               size_t size, int flags)
 {
-    const int fd = inodeFd(request, inode);
-    replyResult(request, InodeXattr::set(fd, name, value, size, flags));
+    withDescriptor(request, inode, [&](int fd) {
+        replyResult(request, InodeXattr::set(fd, name, value, size, flags));
+    });
 }
 
 void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size)
 {
-    const int fd = inodeFd(request, inode);
-    std::vector<char> buffer(size);
-    replyLength(request, InodeXattr::list(fd, buffer.data(), size), buffer, size);
+    withDescriptor(request, inode, [&](int fd) {
+        std::vector<char> buffer(size);
+        replyLength(request, InodeXattr::list(fd, buffer.data(), size), buffer, size);
+    });
 }
 
 void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name)
 {
-    const int fd = inodeFd(request, inode);
-    replyResult(request, InodeXattr::remove(fd, name));
+    withDescriptor(request, inode,
+                   [&](int fd) { replyResult(request, InodeXattr::remove(fd, name)); });
 }
 
 } // namespace TessarnFuse::Operations

@@ -8,6 +8,10 @@
 
 namespace TessarnFuse {
 
+namespace {
+constexpr auto unknownPath = "./?";
+}
+
 std::string procPath(int fd)
 {
     return "/proc/self/fd/" + std::to_string(fd);
@@ -19,7 +23,7 @@ std::string rootRelativePath(int fd)
     char target[2 * PATH_MAX];
     const auto length = ::readlink(procPath(fd).c_str(), target, sizeof(target));
     if (length < 0)
-        return "./?";
+        return unknownPath;
     const std::string_view path(target, static_cast<std::size_t>(length));
     const std::string_view root = daemonContext()->mountPoint.native();
     if (!path.starts_with(root) || (path.size() > root.size() && path[root.size()] != '/'))
@@ -38,8 +42,14 @@ std::string rootRelativePath(int parentFd, const char* name)
 
 const std::string& LogPath::text() const
 {
-    if (!m_text)
+    if (m_text)
+        return *m_text;
+    if (m_inodes) {
+        const auto fd = m_inodes->descriptor(m_inode);
+        m_text = fd ? rootRelativePath(fd.fd()) : unknownPath;
+    } else {
         m_text = m_name ? rootRelativePath(m_fd, m_name) : rootRelativePath(m_fd);
+    }
     return *m_text;
 }
 

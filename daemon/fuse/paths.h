@@ -3,6 +3,8 @@
 // in the folder: "./" for the folder itself, "./docs/a.txt" for a file in it.
 #pragma once
 
+#include "fuse/inode_table.h"
+
 #include <optional>
 #include <string>
 
@@ -20,12 +22,16 @@ std::string rootRelativePath(int parentFd, const char* name);
 class LogPath {
 public:
     explicit LogPath(int fd, const char* name = nullptr) : m_fd(fd), m_name(name) {}
+    // An inode's path, for an operation that needs no descriptor of its own.
+    LogPath(InodeTable& inodes, fuse_ino_t inode) : m_inodes(&inodes), m_inode(inode) {}
     explicit LogPath(std::string text) : m_text(std::move(text)) {}
     const std::string& text() const;
 
 private:
     int m_fd = -1;
     const char* m_name = nullptr;
+    InodeTable* m_inodes = nullptr;
+    fuse_ino_t m_inode = 0;
     mutable std::optional<std::string> m_text;
 };
 

@@ -78,7 +78,7 @@ std::string requestedFile(const fs::path& recordPath)
     return (mountPoint / recordPath).native();
 }
 
-void requestHydration(fuse_req_t request, std::shared_ptr<Inode> inode, const fuse_file_info& fi,
+void requestHydration(fuse_req_t request, InodeRef inode, const fuse_file_info& fi,
                       const LogPath& path, const std::string& fileId, const std::string& requester)
 {
     auto message = std::make_shared<MsgData>(
@@ -96,21 +96,23 @@ void requestHydration(fuse_req_t request, std::shared_ptr<Inode> inode, const fu
 
 void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
 {
-    auto inode = inodesOf(request).get(number);
+    const auto fd = descriptorOf(request, number);
+    if (!fd)
+        return replyResult(request, fd.error());
     const auto caller = currentCaller()->pid;
     Requester requester(caller);
-    const LogPath path(inode->fd());
+    const LogPath path(fd.fd());
     if (operationLogEnabled())
         logOperation(path, operation, 0, "%d %s by %s", fi->flags, path.text().c_str(),
                      requester.name().c_str());
     // The sync client's own accesses never wait: it is the one that brings the content.
     if (isDesktopClient(jobTable(), caller)) {
         logOperation(path, operation, 0, "Desktop client tries to access, bypassing!");
-        return replyOpened(request, inode->fd(), *fi);
+        return replyOpened(request, fd.fd(), *fi);
     }
     std::optional<Tessarn::PlaceHolderAttributes> record;
     try {
-        record = placeholderRecord(inode->fd(), {});
+        record = placeholderRecord(fd.fd(), {});
     } catch (const UndecodableRecord& e) {
         logOperation(path, operation, -1, "Cannot decode the placeholder record: %s", e.what());
         return replyResult(request, -EIO);
@@ -118,12 +120,12 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
     if (!record)
         logOperation(path, operation, 0, "Not a placeholder file");
     if (!record || !needsHydration(record->state))
-        return replyOpened(request, inode->fd(), *fi);
-    if (const auto owner = foreignOwner(inode->fd())) {
+        return replyOpened(request, fd.fd(), *fi);
+    if (const auto owner = foreignOwner(fd.fd())) {
         logOperation(path, operation, 0,
                      "Placeholder owned by uid %u, not the client's user: opening it as it is",
                      *owner);
-        return replyOpened(request, inode->fd(), *fi);
+        return replyOpened(request, fd.fd(), *fi);
     }
     const auto& name = requester.name();
     if (isIgnoredApp(name, daemonContext()->filters)) {
@@ -131,7 +133,8 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
                      name.c_str());
         return replyResult(request, -EPERM);
     }
-    requestHydration(request, std::move(inode), *fi, path, record->fileId, name);
+    requestHydration(request, inodesOf(request).reference(number), *fi, path, record->fileId,
+                     name);
 }
 
 } // namespace TessarnFuse::Operations

@@ -58,7 +58,7 @@ void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi)
         ::close(fd);
 }
 
-WaitingOpen::WaitingOpen(fuse_req_t request, std::shared_ptr<Inode> inode,
+WaitingOpen::WaitingOpen(fuse_req_t request, InodeRef inode,
                          const fuse_file_info& fi, std::string path, const Caller& caller,
                          std::int32_t id)
     : m_request(request), m_inode(std::move(inode)), m_fi(fi), m_path(std::move(path)),
@@ -75,12 +75,15 @@ void WaitingOpen::waiting(std::int32_t id)
 WaitingOpen::Content WaitingOpen::contentNow() const
 {
     Content content;
+    const auto fd = m_inode.table().descriptor(m_inode);
+    if (!fd)
+        return content;
     struct stat st {};
-    if (::fstat(m_inode->fd(), &st) == 0) {
+    if (::fstat(fd.fd(), &st) == 0) {
         content.size = st.st_size;
         content.modified = st.st_mtim;
     }
-    content.record = InodeXattr::value(m_inode->fd(), Tessarn::Constants::placeholderAttribute.data())
+    content.record = InodeXattr::value(fd.fd(), Tessarn::Constants::placeholderAttribute.data())
                          .value_or(std::string());
     return content;
 }
@@ -113,9 +116,12 @@ void WaitingOpen::finished(HydrationEnd end)
     try {
         const int result = logEnd(end);
         if (result < 0)
-            Operations::replyResult(m_request, result);
+            return Operations::replyResult(m_request, result);
+        const auto fd = m_inode.table().descriptor(m_inode);
+        if (fd)
+            replyOpened(m_request, fd.fd(), m_fi);
         else
-            replyOpened(m_request, m_inode->fd(), m_fi);
+            Operations::replyResult(m_request, fd.error());
     } catch (...) {
         // Nothing above throws once the reply is sent: the request is still to be answered.
         Operations::replyResult(m_request, -EIO);

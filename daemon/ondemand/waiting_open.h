@@ -19,7 +19,7 @@ void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi);
 
 class WaitingOpen : public HydrationWaiter {
 public:
-    WaitingOpen(fuse_req_t request, std::shared_ptr<Inode> inode, const fuse_file_info& fi,
+    WaitingOpen(fuse_req_t request, InodeRef inode, const fuse_file_info& fi,
                 std::string path, const Caller& caller, std::int32_t id);
 
     void waiting(std::int32_t id) override;
@@ -38,7 +38,7 @@ private:
     int logEnd(HydrationEnd end) const;
 
     fuse_req_t m_request;
-    std::shared_ptr<Inode> m_inode;
+    InodeRef m_inode;
     fuse_file_info m_fi;
     std::string m_path;
     Caller m_caller;

@@ -1,7 +1,8 @@
-// Preloaded into the daemon: brings about what is hard to bring about for real. A file created
-// (by path or in a directory) under a name ending in "hand-over-race" is at once replaced by the file of the same name plus
-// ".victim", as a rename by someone else between the creation and the hand-over would do; and
-// user and group look-ups want a buffer of 64 KiB, as an entry with many group members does.
+// Preloaded into the daemon: brings about what is hard to bring about for real. An object made
+// (a file, a folder, a fifo, a symbolic link) under a name ending in "hand-over-race" is at once
+// replaced by the file of the same name plus ".victim", as a rename by someone else right after
+// the creation would do; and user and group look-ups want a buffer of 64 KiB, as an entry with
+// many group members does.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <pwd.h>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +25,14 @@ Call next(const char* name)
     return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, name));
 }
 
+// After a call that made name in the directory.
+int replaced(int result, int directory, const char* name)
+{
+    if (result >= 0 && std::string_view(name).ends_with("hand-over-race"))
+        ::renameat(directory, (std::string(name) + ".victim").c_str(), directory, name);
+    return result;
+}
+
 } // namespace
 
 extern "C" int openat(int directory, const char* name, int flags, ...)
@@ -31,9 +42,23 @@ extern "C" int openat(int directory, const char* name, int flags, ...)
     const mode_t mode = (flags & O_CREAT) ? va_arg(arguments, mode_t) : 0;
     va_end(arguments);
     const int fd = next<int (*)(int, const char*, int, ...)>("openat")(directory, name, flags, mode);
-    if (fd >= 0 && (flags & O_CREAT) && std::string_view(name).ends_with("hand-over-race"))
-        ::renameat(directory, (std::string(name) + ".victim").c_str(), directory, name);
-    return fd;
+    return (flags & O_CREAT) ? replaced(fd, directory, name) : fd;
+}
+
+extern "C" int mkdirat(int directory, const char* name, mode_t mode)
+{
+    return replaced(next<decltype(&mkdirat)>("mkdirat")(directory, name, mode), directory, name);
+}
+
+extern "C" int mkfifoat(int directory, const char* name, mode_t mode)
+{
+    return replaced(next<decltype(&mkfifoat)>("mkfifoat")(directory, name, mode), directory, name);
+}
+
+extern "C" int symlinkat(const char* target, int directory, const char* name)
+{
+    return replaced(next<decltype(&symlinkat)>("symlinkat")(target, directory, name), directory,
+                    name);
 }
 
 extern "C" int open(const char* path, int flags, ...)

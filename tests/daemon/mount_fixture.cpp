@@ -25,9 +25,13 @@ MountedFolder::MountedFolder(MountOptions options) : m_options(std::move(options
 
     if (m_options.socketPath.empty())
         m_options.socketPath = (m_dir.path() / "no-client").string();
-    m_daemon = std::make_unique<ChildProcess>(
-        daemonCommand(m_mountPoint, m_options.socketPath, m_options.flags,
-                      m_options.extraFuseArguments),
+    auto command = daemonCommand(m_mountPoint, m_options.socketPath, m_options.flags,
+                                 m_options.extraFuseArguments);
+    if (const auto limit = m_options.descriptorLimit) {
+        const auto both = std::to_string(*limit) + ":" + std::to_string(*limit);
+        command.insert(command.begin(), {"prlimit", "--nofile=" + both, "--"});
+    }
+    m_daemon = std::make_unique<ChildProcess>(command,
         m_dir.path() / "daemon.out", m_dir.path() / "daemon.err", m_options.environment);
     if (!waitForMount(m_mountPoint, "fuse.tessarn", *m_daemon)) {
         m_daemon->wait(1s);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct MountOptions {
     std::vector<std::string> extraFuseArguments; // after "--"
     std::string socketPath;                      // default: a path where nobody listens
     std::vector<std::string> environment;
+    std::optional<int> descriptorLimit; // the daemon's soft and hard limit of open files
     // Standard error lines that may appear, by their beginning.
     std::vector<std::string> allowedErrors;
 };

@@ -327,14 +327,28 @@ TEST(PassThrough, ANameReplacedWhileCreatingIsNotHandedOver)
     options.environment = {"LD_PRELOAD=" FAULT_SHIM, "ASAN_OPTIONS=verify_asan_link_order=0"};
     MountedFolder mount(options);
     fs::permissions(mount.underneath(), fs::perms::all);
-    // The shim renames this file of root's onto the new name right after the daemon creates it.
-    writeFile(mount.underneath("hand-over-race.victim"), "root's");
-    runProgram(asNobody({"sh", "-c", ": > " + mount.path("hand-over-race").string()}));
-    ASSERT_FALSE(fs::exists(mount.underneath("hand-over-race.victim"))) << "no race took place";
-    struct stat victim {};
-    ASSERT_EQ(::lstat(mount.underneath("hand-over-race").c_str(), &victim), 0);
-    EXPECT_EQ(victim.st_uid, 0u) << "the file renamed onto the name was given away";
-    EXPECT_EQ(readFile(mount.underneath("hand-over-race")), "root's");
+    // The shim renames an object of root's onto each new name right after the daemon makes it:
+    // a folder of root's onto a new folder, a file of root's onto anything else.
+    const std::vector<std::pair<std::string, std::string>> makers = {
+        {"file-hand-over-race", ": > "},
+        {"dir-hand-over-race", "mkdir "},
+        {"fifo-hand-over-race", "mkfifo "},
+        {"link-hand-over-race", "ln -s target "}};
+    for (const auto& [name, command] : makers) {
+        const auto victim = mount.underneath(name + ".victim");
+        const bool folder = command == "mkdir ";
+        if (folder)
+            fs::create_directory(victim);
+        writeFile(folder ? victim / "inside" : victim, "root's");
+        runProgram(asNobody({"sh", "-c", command + mount.path(name).string()}));
+        ASSERT_FALSE(fs::exists(victim)) << name << ": no race took place";
+        struct stat st {};
+        ASSERT_EQ(::lstat(mount.underneath(name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_uid, 0u) << name << ": what was renamed onto it was given away";
+        EXPECT_EQ(readFile(folder ? mount.underneath(name) / "inside" : mount.underneath(name)),
+                  "root's")
+            << name;
+    }
 }
 
 TEST(PassThrough, NoDescriptorLeaksAfterAWorkload)
@@ -355,25 +369,91 @@ TEST(PassThrough, NoDescriptorLeaksAfterAWorkload)
     EXPECT_THAT(mount.openDescriptors(), testing::ElementsAreArray(before));
 }
 
-// The daemon keeps a descriptor for each inode the kernel knows: a folder of more files than the
-// usual soft limit of descriptors must still work.
-TEST(PassThrough, AFolderOfMoreFilesThanTheInheritedDescriptorLimit)
+// The daemon keeps descriptors for only some of the objects the kernel knows: a folder of many
+// more files than its limit of descriptors works like any other, and so do the objects whose
+// descriptors it closed, whatever was renamed and removed meanwhile.
+TEST(PassThrough, AFolderOfManyMoreFilesThanTheDaemonsDescriptorLimit)
 {
-    rlimit inherited{};
-    ::getrlimit(RLIMIT_NOFILE, &inherited);
-    rlimit small = inherited;
-    small.rlim_cur = std::min<rlim_t>(1024, inherited.rlim_max);
-    ::setrlimit(RLIMIT_NOFILE, &small);
-    std::optional<MountedFolder> mount(std::in_place);
-    ::setrlimit(RLIMIT_NOFILE, &inherited);
-    const auto count = static_cast<int>(small.rlim_cur) * 2;
-    for (int i = 0; i < count; ++i) {
-        const int fd = ::open(mount->path("f" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0) << "file " << i << ": " << std::strerror(errno);
-        ::close(fd);
+    MountOptions options;
+    options.descriptorLimit = 256;
+    MountedFolder mount(options);
+    constexpr int folders = 10;
+    constexpr int files = 500;
+    for (int d = 0; d < folders; ++d) {
+        const auto folder = "d" + std::to_string(d);
+        fs::create_directory(mount.path(folder));
+        for (int i = 0; i < files; ++i) {
+            const auto name = folder + "/f" + std::to_string(i);
+            ASSERT_NO_THROW(writeFile(mount.path(name), name)) << std::strerror(errno);
+        }
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(mount->mountPoint()), fs::directory_iterator()),
-              count);
+    // Kept open through what follows: its folder is renamed, and another file is removed.
+    const int inMovedFolder = ::open(mount.path("d3/f7").c_str(), O_RDONLY);
+    const int removed = ::open(mount.path("d4/f9").c_str(), O_RDONLY);
+    ASSERT_GE(inMovedFolder, 0);
+    ASSERT_GE(removed, 0);
+    fs::rename(mount.path("d3"), mount.path("moved"));
+    fs::remove(mount.path("d4/f9"));
+
+    int listed = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(mount.mountPoint())) {
+        ASSERT_NO_THROW(entry.symlink_status()) << entry.path();
+        auto written = fs::relative(entry.path(), mount.mountPoint()).string();
+        if (written.starts_with("moved/"))
+            written.replace(0, 5, "d3");
+        if (entry.is_regular_file()) {
+            ASSERT_EQ(readFile(entry.path()), written);
+        }
+        ++listed;
+    }
+    EXPECT_EQ(listed, folders * (files + 1) - 1);
+    EXPECT_EQ(readFile(mount.path("moved/f7")), "d3/f7");
+
+    // Their descriptors were closed long ago; the daemon finds them again.
+    struct stat st {};
+    EXPECT_EQ(::fstat(inMovedFolder, &st), 0) << std::strerror(errno);
+    EXPECT_EQ(st.st_size, 5);
+    EXPECT_EQ(::fstat(removed, &st), 0) << std::strerror(errno);
+    EXPECT_EQ(st.st_nlink, 0u);
+    char buffer[16] = {};
+    EXPECT_EQ(::pread(removed, buffer, sizeof(buffer), 0), 5);
+    EXPECT_STREQ(buffer, "d4/f9");
+    ::close(inMovedFolder);
+    ::close(removed);
+    EXPECT_LE(mount.openDescriptors().size(), 256u);
+}
+
+// A call either makes its object and makes it known, or leaves nothing behind, also when the
+// daemon has a single descriptor left: a new file's handle takes it.
+TEST(PassThrough, AtTheDescriptorLimitACallMakesItsObjectWhollyOrNotAtAll)
+{
+    MountOptions options;
+    options.descriptorLimit = 64;
+    options.allowedErrors = {"Out of file descriptors: "};
+    MountedFolder mount(options);
+    writeFile(mount.path("target"), "t");
+    std::vector<int> held;
+    for (int fd = 0; fd >= 0 && held.size() < 100;) {
+        if ((fd = ::open(mount.path("target").c_str(), O_RDONLY)) >= 0)
+            held.push_back(fd);
+    }
+    ASSERT_LT(held.size(), 100u) << "the daemon never ran out of descriptors";
+    ::close(held.back());
+    held.pop_back();
+    const auto wholly = [&](const std::string& name, int result) {
+        const int error = errno;
+        EXPECT_EQ(fs::exists(fs::symlink_status(mount.underneath(name))), result >= 0)
+            << name << ": " << (result >= 0 ? "made" : std::strerror(error));
+    };
+    const int created = ::open(mount.path("file").c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+    wholly("file", created);
+    ::close(created);
+    wholly("dir", ::mkdir(mount.path("dir").c_str(), 0755));
+    wholly("fifo", ::mkfifo(mount.path("fifo").c_str(), 0644));
+    wholly("symlink", ::symlink("target", mount.path("symlink").c_str()));
+    wholly("hardlink", ::link(mount.path("target").c_str(), mount.path("hardlink").c_str()));
+    for (const int fd : held)
+        ::close(fd);
 }
 
 TEST(PassThrough, FsyncFlushesAndReportsFailures)
