@@ -78,6 +78,49 @@ TEST_F(HostLifecycle, AHostRefusesASocketPathThatHoldsAFile)
     EXPECT_FALSE(isMounted(hosted.folder()));
 }
 
+// However the folders are written, through links or "..", a sync folder that overlaps the
+// remote, or a state folder or socket inside them, is refused before anything is written.
+TEST_F(HostLifecycle, OverlappingFoldersAreRefusedWithStatusTwoAndNothingWritten)
+{
+    hosted.putRemote("Music/big.bin", patternContent(100000, 7));
+    const fs::path base = fs::canonical(hosted.folder().parent_path());
+    const std::string remote = (base / "remote").string();
+    const std::string sync = (base / "sync folder").string();
+    fs::create_directory_symlink(base / "remote", base / "link to remote");
+    fs::create_directory_symlink(base, base / "link to all");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string reason;
+    } overlaps[] = {
+        {{remote, remote}, "the sync folder " + remote + " is the remote itself"},
+        {{remote, remote + "/inner"},
+         "the sync folder " + remote + "/inner lies inside the remote"},
+        {{remote + "/..", remote},
+         "the sync folder " + remote + " lies inside the remote " + base.string()},
+        {{(base / "link to remote").string(), remote}, " is the remote itself"},
+        {{remote, (base / "link to all").string()},
+         "the sync folder " + base.string() + " contains the remote " + remote},
+        {{"--state", remote + "/state", remote, sync},
+         "the state folder " + remote + "/state lies"},
+        {{"--state", sync + "/.state", remote, sync}, "lies inside the sync folder " + sync},
+        {{"--socket", sync + "/api.socket", remote, sync}, "the socket " + sync + "/api.socket"},
+    };
+    const auto before = treeDigest(base);
+    for (const auto& [arguments, reason] : overlaps) {
+        std::vector<std::string> command{"--socket", (base / "api.socket").string()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        SCOPED_TRACE(reason);
+        const ProgramResult refused = HostedFolder::runHostToItsEnd(command);
+        EXPECT_EQ(refused.status, 2) << refused.out;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+        EXPECT_EQ(treeDigest(base), before) << "something was written";
+        if (isMounted(arguments.back())) {
+            ADD_FAILURE() << "mounted";
+            unmountFolder(arguments.back());
+        }
+    }
+}
+
 // A daemon that dies is brought back at once. The open that waited on it fails, as does any
 // open in between: none of them reads the empty placeholder underneath.
 TEST_F(HostLifecycle, AKilledDaemonIsRestartedAndItsWaitingOpenFailsRatherThanReadEmpty)
