@@ -3,7 +3,6 @@
 // with the same entity tag is left as it is, hydrated or not.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <vdk/result.h>
 
@@ -20,11 +19,7 @@ struct MirrorSummary {
     int placeholdersCreated = 0;
 };
 
-// Stable across runs: the same relative path always gives the same identifier.
-QByteArray fileIdFor(const QString& relativePath);
-// Changes whenever the remote file's size or modification time does.
-QByteArray entityTagFor(qint64 size, qint64 modifiedMs);
-
+// Reports each remote entry left out on standard error.
 VDK::Result<MirrorSummary, QString> mirrorRemote(VDK::Vfs& vfs, VDK::SyncJournalDb& journal,
                                                  const QString& remote, const QString& folder);
 
