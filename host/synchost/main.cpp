@@ -1,6 +1,7 @@
 // synchost: a stand-in sync client that serves a folder with files on demand through the
 // real plug-in and daemon. See README.md for what it shows.
 #include "bundled_configuration.h"
+#include "folder_overlaps.h"
 #include "host_options.h"
 #include "report.h"
 #include "sync_host.h"
@@ -23,6 +24,11 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto& options = std::get<SyncHost::HostOptions>(parsed);
+    // Before the log file, the lock or the sample is made: a refused start writes nothing.
+    if (const auto refusal = SyncHost::overlapRefusal(options)) {
+        SyncHost::reportError(QStringLiteral("synchost: %1; nothing was changed.").arg(*refusal));
+        return 2;
+    }
     QString failure;
     if (!options.logFile.isEmpty() && !SyncHost::sendDiagnosticsTo(options.logFile, &failure)) {
         SyncHost::reportError(QStringLiteral("Cannot write %1: %2").arg(options.logFile, failure));

@@ -1,9 +1,12 @@
 #include "remote_mirror.h"
 
-#include <QCryptographicHash>
-#include <QDateTime>
+#include "conflict_copy.h"
+#include "local_copy.h"
+#include "remote_scan.h"
+#include "report.h"
+
 #include <QDir>
-#include <QDirIterator>
+#include <QFileInfo>
 #include <vdk/syncjournaldb.h>
 #include <vdk/vfs.h>
 
@@ -11,105 +14,129 @@ namespace SyncHost {
 
 namespace {
 
-struct RemoteTree {
-    QStringList folders;            // relative, parents before children
-    QList<VDK::SyncFileItem> files; // as placeholders of the remote files
+struct Mirror {
+    VDK::Vfs& vfs;
+    VDK::SyncJournalDb& journal;
+    QDir remote;
+    QDir folder;
 };
 
-VDK::SyncFileItem itemFor(const QString& relative, const QFileInfo& remoteFile)
+enum class Needs { Nothing, Placeholder };
+
+void reportLeftOut(const RemoteTree& tree)
 {
-    VDK::SyncFileItem item;
-    item.file = relative;
-    item.type = CSyncEnums::ItemTypeVirtualFile;
-    item.modtime = remoteFile.lastModified().toSecsSinceEpoch();
-    item.size = remoteFile.size();
-    item.etag = entityTagFor(item.size, remoteFile.lastModified().toMSecsSinceEpoch());
-    item.fileId = fileIdFor(relative);
-    return item;
+    for (const LeftOut& entry : tree.leftOut)
+        reportError(QStringLiteral("synchost: left out %1: %2")
+                        .arg(printableName(entry.relativePath), entry.reason));
 }
 
-// Symbolic links and special files have no content to download; they are left out.
-RemoteTree scanRemote(const QString& remote)
+VDK::Result<void, QString> recordInJournal(const Mirror& mirror, VDK::SyncFileItem item)
 {
-    RemoteTree tree;
-    const QDir root(remote);
-    QDirIterator entries(remote, QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                         QDirIterator::Subdirectories);
-    while (entries.hasNext()) {
-        const QFileInfo info(entries.next());
-        if (info.isSymLink())
-            continue;
-        const QString relative = root.relativeFilePath(info.filePath());
-        if (info.isDir())
-            tree.folders.append(relative);
-        else if (info.isFile())
-            tree.files.append(itemFor(relative, info));
+    VDK::FileSystem::getInode(VDK::FileSystem::toFilesystemPath(mirror.folder.filePath(item.file)),
+                              &item.inode);
+    return mirror.journal.setFileRecord(VDK::SyncFileItem::fromSyncFileItem(item));
+}
+
+// A local entry in the way of a remote folder (a file, a link) is the user's.
+VDK::Result<void, QString> makeFolder(const Mirror& mirror, const QString& relative)
+{
+    const QFileInfo local(mirror.folder.filePath(relative));
+    if (isOccupied(local.filePath()) && (local.isSymLink() || !local.isDir())) {
+        if (auto kept = keepAsConflictCopy(mirror.folder.path(), relative); !kept)
+            return kept.error();
     }
-    tree.folders.sort();
-    std::sort(tree.files.begin(), tree.files.end(),
-              [](const auto& a, const auto& b) { return a.file < b.file; });
-    return tree;
+    if (!mirror.folder.mkpath(relative))
+        return QStringLiteral("Cannot create the folder %1 in %2")
+            .arg(relative, mirror.folder.path());
+    return {};
 }
 
-VDK::Result<bool, QString> alreadyMirrored(VDK::SyncJournalDb& journal, const QString& folder,
-                                           const VDK::SyncFileItem& item)
+// The local file holds the remote's bytes already: it gets the hydrated record and the journal
+// row a download would have left.
+VDK::Result<Needs, QString> adopt(const Mirror& mirror, VDK::SyncFileItem item)
 {
-    const auto row = journal.getFileRecord(item.file.toUtf8());
+    item.type = CSyncEnums::ItemTypeFile;
+    if (auto updated = mirror.vfs.updateMetadata(item, mirror.folder.filePath(item.file), {});
+        !updated)
+        return updated.error();
+    if (auto recorded = recordInJournal(mirror, item); !recorded)
+        return recorded.error();
+    return Needs::Nothing;
+}
+
+// The remote changed too: the user's file moves aside, the remote's version takes its place.
+VDK::Result<Needs, QString> keepConflict(const Mirror& mirror, const VDK::SyncFileItem& item)
+{
+    const QString local = mirror.folder.filePath(item.file);
+    if (auto recorded = recordWrittenPlaceholderHydrated(mirror.vfs, local, item); !recorded)
+        return recorded.error();
+    if (auto moved = keepAsConflictCopy(mirror.folder.path(), item.file); !moved)
+        return moved.error();
+    return Needs::Placeholder;
+}
+
+VDK::Result<Needs, QString> reconcile(const Mirror& mirror, const VDK::SyncFileItem& item)
+{
+    const QString local = mirror.folder.filePath(item.file);
+    if (!isOccupied(local))
+        return Needs::Placeholder;
+    const auto row = mirror.journal.getFileRecord(item.file.toUtf8());
     if (!row)
         return row.error();
-    return row->has_value() && (*row)->etag == item.etag &&
-           QFileInfo::exists(QDir(folder).filePath(item.file));
+    if (row->has_value() && (*row)->etag == item.etag) {
+        // The remote did not change: whatever is here stays, edited or not.
+        if (auto recorded = recordWrittenPlaceholderHydrated(mirror.vfs, local, item); !recorded)
+            return recorded.error();
+        return Needs::Nothing;
+    }
+    const LocalCopy copy =
+        examineLocalCopy(mirror.vfs, local, mirror.remote.filePath(item.file), *row);
+    if (copy == LocalCopy::Mirrored)
+        return Needs::Placeholder;
+    if (copy == LocalCopy::SameAsRemote)
+        return adopt(mirror, item);
+    return keepConflict(mirror, item);
 }
 
-VDK::Result<void, QString> recordInJournal(VDK::SyncJournalDb& journal, const QString& folder,
-                                           VDK::SyncFileItem item)
+VDK::Result<void, QString> createPlaceholders(const Mirror& mirror,
+                                              const QList<VDK::SyncFileItemPtr>& items)
 {
-    VDK::FileSystem::getInode(VDK::FileSystem::toFilesystemPath(QDir(folder).filePath(item.file)),
-                              &item.inode);
-    return journal.setFileRecord(VDK::SyncFileItem::fromSyncFileItem(item));
+    if (auto created = mirror.vfs.createPlaceholders(items); !created)
+        return created.error();
+    for (const VDK::SyncFileItemPtr& item : items) {
+        if (auto recorded = recordInJournal(mirror, *item); !recorded)
+            return recorded.error();
+    }
+    return {};
 }
 
 } // namespace
-
-QByteArray fileIdFor(const QString& relativePath)
-{
-    return QCryptographicHash::hash(relativePath.toUtf8(), QCryptographicHash::Sha1)
-        .toHex()
-        .left(20);
-}
-
-QByteArray entityTagFor(qint64 size, qint64 modifiedMs)
-{
-    return QByteArray::number(modifiedMs, 16) + '-' + QByteArray::number(size, 16);
-}
 
 VDK::Result<MirrorSummary, QString> mirrorRemote(VDK::Vfs& vfs, VDK::SyncJournalDb& journal,
                                                  const QString& remote, const QString& folder)
 {
     if (!QFileInfo(remote).isDir())
         return QStringLiteral("The remote %1 is not a folder").arg(remote);
+    const Mirror mirror{vfs, journal, QDir(remote), QDir(folder)};
     const RemoteTree tree = scanRemote(remote);
+    reportLeftOut(tree);
     for (const QString& relative : tree.folders) {
-        if (!QDir(folder).mkpath(relative))
-            return QStringLiteral("Cannot create the folder %1 in %2").arg(relative, folder);
+        if (auto made = makeFolder(mirror, relative); !made)
+            return made.error();
     }
     MirrorSummary summary;
     QList<VDK::SyncFileItemPtr> newPlaceholders;
     for (const VDK::SyncFileItem& item : tree.files) {
         ++summary.files;
         summary.bytes += item.size;
-        const auto mirrored = alreadyMirrored(journal, folder, item);
-        if (!mirrored)
-            return mirrored.error();
-        if (!*mirrored)
+        const auto needs = reconcile(mirror, item);
+        if (!needs)
+            return needs.error();
+        if (*needs == Needs::Placeholder)
             newPlaceholders.append(VDK::SyncFileItemPtr::create(item));
     }
-    if (auto created = vfs.createPlaceholders(newPlaceholders); !created)
+    if (auto created = createPlaceholders(mirror, newPlaceholders); !created)
         return created.error();
-    for (const VDK::SyncFileItemPtr& item : newPlaceholders) {
-        if (auto recorded = recordInJournal(journal, folder, *item); !recorded)
-            return recorded.error();
-    }
     summary.placeholdersCreated = int(newPlaceholders.size());
     return summary;
 }

@@ -1,9 +1,10 @@
 // The stand-in's sync: every folder of the remote is made in the sync folder, every file
-// becomes a placeholder there, and the journal gets a row for it. A file already mirrored
-// with the same entity tag is left as it is, hydrated or not.
+// becomes a placeholder there, and the journal gets a row for it. What the user made of the
+// sync folder is never lost: a local file synchost did not put there is adopted when it
+// holds the remote's bytes and kept as a conflict copy when the remote changed it; a file
+// already mirrored with the same entity tag is left as it is, hydrated, edited or not.
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <vdk/result.h>
 
@@ -20,11 +21,7 @@ struct MirrorSummary {
     int placeholdersCreated = 0;
 };
 
-// Stable across runs: the same relative path always gives the same identifier.
-QByteArray fileIdFor(const QString& relativePath);
-// Changes whenever the remote file's size or modification time does.
-QByteArray entityTagFor(qint64 size, qint64 modifiedMs);
-
+// Reports each entry left out on standard error and each conflict copy on standard output.
 VDK::Result<MirrorSummary, QString> mirrorRemote(VDK::Vfs& vfs, VDK::SyncJournalDb& journal,
                                                  const QString& remote, const QString& folder);
 

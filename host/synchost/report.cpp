@@ -30,7 +30,38 @@ void writeLine(int fd, const QString& line)
     }
 }
 
+// The length of the UTF-8 sequence that the byte starts; 0 for a byte that starts none.
+qsizetype sequenceLength(uchar lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xc2 && lead <= 0xdf)
+        return 2;
+    if (lead >= 0xe0 && lead <= 0xef)
+        return 3;
+    return lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
+}
+
 } // namespace
+
+QString printableName(const QByteArray& name)
+{
+    QString shown;
+    for (qsizetype at = 0; at < name.size();) {
+        const QByteArray sequence = name.mid(at, sequenceLength(uchar(name[at])));
+        const QString character = QString::fromUtf8(sequence);
+        // An invalid or cut-off sequence decodes to the replacement character, not to itself.
+        if (!sequence.isEmpty() && character.toUtf8() == sequence &&
+            character.front().category() != QChar::Other_Control) {
+            shown += character;
+            at += sequence.size();
+        } else {
+            shown += QStringLiteral("\\x%1").arg(uchar(name[at]), 2, 16, QLatin1Char('0'));
+            ++at;
+        }
+    }
+    return shown;
+}
 
 void reportLine(const QString& line)
 {

@@ -1,5 +1,6 @@
 #include "e2e_support.h"
 
+#include <QCryptographicHash>
 #include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -19,6 +20,24 @@ std::string patternContent(std::size_t size, unsigned seed)
         byte = static_cast<char>(state >> 24);
     }
     return content;
+}
+
+std::map<std::string, std::string> treeDigest(const fs::path& root)
+{
+    std::map<std::string, std::string> digest;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+        std::string& value = digest[entry.path().lexically_relative(root).string()];
+        if (entry.is_symlink())
+            value = "link to " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_directory())
+            value = "folder";
+        else
+            value = QCryptographicHash::hash(QByteArray::fromStdString(readFile(entry.path())),
+                                             QCryptographicHash::Sha256)
+                        .toHex()
+                        .toStdString();
+    }
+    return digest;
 }
 
 std::size_t occurrences(const std::string& text, std::string_view word)

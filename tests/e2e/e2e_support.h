@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <test_support.h>
@@ -14,6 +15,10 @@ using namespace std::chrono_literals;
 
 // Bytes that differ from file to file and from place to place within a file.
 std::string patternContent(std::size_t size, unsigned seed);
+
+// Every entry below the folder, by relative path: a file by the SHA-256 of its bytes, a link
+// by its target, links not followed.
+std::map<std::string, std::string> treeDigest(const std::filesystem::path& root);
 
 std::size_t occurrences(const std::string& text, std::string_view word);
 

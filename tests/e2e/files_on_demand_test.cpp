@@ -71,7 +71,8 @@ void expectCleanPlaceholder(const HostedFolder& hosted, const fs::path& relative
 
 } // namespace
 
-TEST_F(FilesOnDemand, EveryRemoteFileBecomesAPlaceholderWithItsJournalRow)
+// Entries synchost cannot carry are each reported with the reason, and left out.
+TEST_F(FilesOnDemand, EveryRemoteFileBecomesAPlaceholderWithItsJournalRowOrIsReportedLeftOut)
 {
     const std::map<std::string, std::string> files{
         {"notes.txt", "some notes\n"},
@@ -81,8 +82,17 @@ TEST_F(FilesOnDemand, EveryRemoteFileBecomesAPlaceholderWithItsJournalRow)
     };
     for (const auto& [relative, content] : files)
         hosted.putRemote(relative, content);
+    hosted.putRemote("\xff\xfe.txt", "a name that is no text\n");
+    fs::create_symlink("../notes.txt", hosted.remote() / "Documents/a link");
+    ASSERT_EQ(::mkfifo((hosted.remote() / "a pipe").c_str(), 0600), 0);
     ASSERT_TRUE(hosted.startHost());
     EXPECT_NE(hosted.hostOutput().find("4 files"), std::string::npos) << hosted.hostOutput();
+    for (const auto* leftOut : {"synchost: left out \\xff\\xfe.txt: its name is not valid UTF-8\n",
+                                "synchost: left out Documents/a link: it is a symbolic link\n",
+                                "synchost: left out a pipe: it is a named pipe\n"})
+        EXPECT_NE(hosted.hostErrors().find(leftOut), std::string::npos) << hosted.hostErrors();
+    EXPECT_FALSE(fs::exists(fs::symlink_status(hosted.local("Documents/a link"))));
+    EXPECT_FALSE(fs::exists(hosted.local("\xff\xfe.txt")));
 
     std::set<std::string> fileIds;
     for (const auto& [relative, content] : files) {

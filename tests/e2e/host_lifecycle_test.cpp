@@ -3,7 +3,9 @@
 #include "hosted_folder.h"
 
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -22,6 +24,19 @@ protected:
 
     HostedFolder hosted;
 };
+
+// The conflict copies of STEM.SUFFIX in the folder, by name; suffix as a regular expression.
+std::vector<std::string> conflictCopies(const fs::path& folder, const std::string& stem,
+                                        const std::string& suffix)
+{
+    const std::regex copyName(stem + R"( \(conflicted copy \d{4}-\d{2}-\d{2} \d{6}\))" + suffix);
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        if (std::regex_match(entry.path().filename().string(), copyName))
+            names.push_back(entry.path().filename().string());
+    }
+    return names;
+}
 
 } // namespace
 
@@ -78,6 +93,49 @@ TEST_F(HostLifecycle, AHostRefusesASocketPathThatHoldsAFile)
     EXPECT_FALSE(isMounted(hosted.folder()));
 }
 
+// However the folders are written, through links or "..", a sync folder that overlaps the
+// remote, or a state folder or socket inside them, is refused before anything is written.
+TEST_F(HostLifecycle, OverlappingFoldersAreRefusedWithStatusTwoAndNothingWritten)
+{
+    hosted.putRemote("Music/big.bin", patternContent(100000, 7));
+    const fs::path base = fs::canonical(hosted.folder().parent_path());
+    const std::string remote = (base / "remote").string();
+    const std::string sync = (base / "sync folder").string();
+    fs::create_directory_symlink(base / "remote", base / "link to remote");
+    fs::create_directory_symlink(base, base / "link to all");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string reason;
+    } overlaps[] = {
+        {{remote, remote}, "the sync folder " + remote + " is the remote itself"},
+        {{remote, remote + "/inner"},
+         "the sync folder " + remote + "/inner lies inside the remote"},
+        {{remote + "/..", remote},
+         "the sync folder " + remote + " lies inside the remote " + base.string()},
+        {{(base / "link to remote").string(), remote}, " is the remote itself"},
+        {{remote, (base / "link to all").string()},
+         "the sync folder " + base.string() + " contains the remote " + remote},
+        {{"--state", remote + "/state", remote, sync},
+         "the state folder " + remote + "/state lies"},
+        {{"--state", sync + "/.state", remote, sync}, "lies inside the sync folder " + sync},
+        {{"--socket", sync + "/api.socket", remote, sync}, "the socket " + sync + "/api.socket"},
+    };
+    const auto before = treeDigest(base);
+    for (const auto& [arguments, reason] : overlaps) {
+        std::vector<std::string> command{"--socket", (base / "api.socket").string()};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        SCOPED_TRACE(reason);
+        const ProgramResult refused = HostedFolder::runHostToItsEnd(command);
+        EXPECT_EQ(refused.status, 2) << refused.out;
+        EXPECT_NE(refused.err.find(reason), std::string::npos) << refused.err;
+        EXPECT_EQ(treeDigest(base), before) << "something was written";
+        if (isMounted(arguments.back())) {
+            ADD_FAILURE() << "mounted";
+            unmountFolder(arguments.back());
+        }
+    }
+}
+
 // A daemon that dies is brought back at once. The open that waited on it fails, as does any
 // open in between: none of them reads the empty placeholder underneath.
 TEST_F(HostLifecycle, AKilledDaemonIsRestartedAndItsWaitingOpenFailsRatherThanReadEmpty)
@@ -123,18 +181,68 @@ TEST_F(HostLifecycle, AFourthDeathWithinAMinuteEndsInThePluginsErrorAndExitOne)
     EXPECT_FALSE(isMounted(hosted.folder()));
 }
 
-TEST_F(HostLifecycle, AChangedRemoteFileBecomesAPlaceholderOfItsNewContentAtTheNextStart)
+// Only what synchost put there is replaced: a hydrated file the remote changed becomes a
+// placeholder again, an edit the remote changed too moves aside as a conflict copy, and edits
+// the remote did not change stay, even one written into a placeholder while nothing was mounted.
+TEST_F(HostLifecycle, AtTheNextStartARemoteChangeReplacesOnlyWhatSynchostPutThere)
 {
+    hosted.putRemote("Documents/c.txt", "content of c\n");
+    hosted.putRemote("d.txt", "content of d\n");
     ASSERT_TRUE(hosted.startHost());
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
+    writeFile(hosted.local("b.txt"), "my edit of b\n");
+    writeFile(hosted.local("Documents/c.txt"), "my edit of c\n");
     ASSERT_EQ(hosted.stopHost(), 0);
+    std::ofstream(hosted.local("d.txt"), std::ios::app) << "written while not served\n";
 
     hosted.putRemote("a.txt", "the new, longer content of a\n");
+    hosted.putRemote("Documents/c.txt", "the remote's new c\n");
     ASSERT_TRUE(hosted.startHost());
-    EXPECT_NE(hosted.hostOutput().find("1 new placeholders"), std::string::npos)
-        << hosted.hostOutput();
+    const std::string output = hosted.hostOutput();
+    EXPECT_NE(output.find("2 new placeholders"), std::string::npos) << output;
     EXPECT_EQ(hosted.record("a.txt").state, States::Dehydrated);
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "the new, longer content of a\n");
+
+    const auto copies = conflictCopies(hosted.local("Documents"), "c", R"(\.txt)");
+    ASSERT_EQ(copies.size(), 1u) << output;
+    EXPECT_EQ(readWithProcess(hosted.local("Documents") / copies[0]).out, "my edit of c\n");
+    EXPECT_NE(output.find("conflict: kept your Documents/c.txt as Documents/" + copies[0] + "\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(occurrences(output, "conflict: "), 1u) << output;
+    EXPECT_EQ(hosted.record("Documents/c.txt").state, States::Dehydrated);
+    EXPECT_EQ(readWithProcess(hosted.local("Documents/c.txt")).out, "the remote's new c\n");
+
+    EXPECT_EQ(readWithProcess(hosted.local("b.txt")).out, "my edit of b\n");
+    EXPECT_EQ(readWithProcess(hosted.local("d.txt")).out, "written while not served\n")
+        << "a download must not write over it";
+}
+
+// A first run into a folder that has files already: one with the remote's bytes is taken as
+// hydrated, without a download; another is kept as a conflict copy; one of the user's own,
+// which the remote lacks, is left alone.
+TEST_F(HostLifecycle, AFirstRunAdoptsAnEqualFileAndKeepsADifferentOneAsAConflictCopy)
+{
+    writeFile(hosted.local("a.txt"), "content of a\n");
+    writeFile(hosted.local("b.txt"), "my own b\n");
+    writeFile(hosted.local("mine.txt"), "only mine\n");
+    ASSERT_TRUE(hosted.startHost());
+    const std::string output = hosted.hostOutput();
+    EXPECT_NE(output.find("1 new placeholders"), std::string::npos) << output;
+
+    EXPECT_EQ(hosted.record("a.txt").state, States::Hydrated);
+    const auto row = journalRow(hosted.journalPath(), "a.txt");
+    ASSERT_TRUE(row.has_value());
+    EXPECT_EQ(row->type, CSyncEnums::ItemTypeFile);
+    EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
+
+    const auto copies = conflictCopies(hosted.folder(), "b", R"(\.txt)");
+    ASSERT_EQ(copies.size(), 1u) << output;
+    EXPECT_EQ(readWithProcess(hosted.local(copies[0])).out, "my own b\n");
+    EXPECT_EQ(hosted.record("b.txt").state, States::Dehydrated);
+    EXPECT_EQ(readWithProcess(hosted.local("b.txt")).out, "content of b\n");
+    EXPECT_EQ(readFile(hosted.local("mine.txt")), "only mine\n");
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 1u) << "only b.txt is downloaded";
 }
 
 // The daemon outlives a host killed with SIGKILL: its opens must fail instead of waiting for

@@ -146,9 +146,15 @@ bool HostedFolder::waitForRestartedDaemon(std::chrono::milliseconds timeout)
 
 ProgramResult HostedFolder::runAnotherHost(const fs::path& state, const fs::path& socket) const
 {
-    return runProgram({SYNCHOST_BINARY, "--socket", socket.string(), "--state", state.string(),
-                       m_remote.string(), m_folder.string()},
-                      30s);
+    return runHostToItsEnd({"--socket", socket.string(), "--state", state.string(),
+                            m_remote.string(), m_folder.string()});
+}
+
+ProgramResult HostedFolder::runHostToItsEnd(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> command{SYNCHOST_BINARY};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return runProgram(command, 30s);
 }
 
 std::optional<int> HostedFolder::stopHost()

@@ -38,6 +38,8 @@ public:
     // to its end.
     ProgramResult runAnotherHost(const std::filesystem::path& state,
                                  const std::filesystem::path& socket) const;
+    // synchost with these arguments alone, run to its end.
+    static ProgramResult runHostToItsEnd(const std::vector<std::string>& arguments);
     // SIGTERM, then waits; the exit status, nothing if the host had to be killed.
     std::optional<int> stopHost();
     // Waits for the host to end by itself; its exit status, nothing if it had to be killed.
