@@ -3,6 +3,7 @@
 #include "fuse/caller.h"
 #include "fuse/operation_log.h"
 #include "fuse/operations.h"
+#include "fuse/served_folder.h"
 #include "ondemand/open.h"
 #include "startup/console.h"
 
@@ -74,11 +75,12 @@ fuse_lowlevel_ops makeTable()
     table.link = Guarded<link>::call;
     table.open = Guarded<open>::call;
     table.read = Guarded<read>::call;
-    table.write = Guarded<write>::call;
+    table.write_buf = Guarded<writeBuffer>::call;
     table.release = Guarded<release>::call;
     table.fsync = Guarded<fsync>::call;
     table.opendir = Guarded<opendir>::call;
     table.readdir = Guarded<readdir>::call;
+    table.readdirplus = Guarded<readdirplus>::call;
     table.releasedir = Guarded<releasedir>::call;
     table.statfs = Guarded<statfs>::call;
     table.setxattr = Guarded<setxattr>::call;
@@ -94,12 +96,21 @@ const fuse_lowlevel_ops operationTable = makeTable();
 
 } // namespace
 
-void init(void*, fuse_conn_info*)
+void init(void* data, fuse_conn_info* connection)
 {
     // The kernel's own request: nobody's process.
     const Caller kernel;
     const ServingCaller serving(kernel);
     logOperation(LogPath("/path"), "_init", 1, "**** INIT called");
+    const auto& cache = static_cast<const ServedFolder*>(data)->cache;
+    // Contents move between the files and the kernel by splice where it can, never through
+    // the daemon's memory.
+    connection->want |= connection->capable &
+                        (FUSE_CAP_SPLICE_WRITE | FUSE_CAP_SPLICE_MOVE | FUSE_CAP_SPLICE_READ);
+    // A listing with each entry's attributes saves a look-up per name only if the kernel may
+    // keep what it learns.
+    if (!cache.enabled())
+        connection->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO);
 }
 
 const fuse_lowlevel_ops& table()

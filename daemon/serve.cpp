@@ -1,7 +1,7 @@
 #include "serve.h"
 
 #include "client/sync_client_connection.h"
-#include "fuse/inode_table.h"
+#include "fuse/served_folder.h"
 #include "fuse/operation_log.h"
 #include "operation_table.h"
 #include "startup/console.h"
@@ -145,10 +145,11 @@ int serve(DaemonOptions& options, int rootFd)
         return parsed != 0 ? 1 : 0;
     }
 
-    InodeTable inodes(rootFd, descriptorBudget());
+    ServedFolder folder(rootFd, descriptorBudget(), options.configuration.cacheTimeout);
     const auto& operations = Operations::table();
     int result = 3;
-    if (auto* session = fuse_session_new(&args, &operations, sizeof(operations), &inodes)) {
+    if (auto* session = fuse_session_new(&args, &operations, sizeof(operations), &folder)) {
+        folder.cache.attach(session);
         installStopHandlers(session);
         result = serveSession(session, cli, options);
         withdrawStopHandlers();

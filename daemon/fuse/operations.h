@@ -3,16 +3,25 @@
 // that reply is caught at the boundary in operation_table.cpp and answered with EIO.
 #pragma once
 
-#include "fuse/inode_table.h"
+#include "fuse/served_folder.h"
 
 #include <fuse3/fuse_lowlevel.h>
 
 namespace TessarnFuse::Operations {
 
-// The session's inodes, handed to FUSE as the session's data.
+inline ServedFolder& folderOf(fuse_req_t request)
+{
+    return *static_cast<ServedFolder*>(fuse_req_userdata(request));
+}
+
 inline InodeTable& inodesOf(fuse_req_t request)
 {
-    return *static_cast<InodeTable*>(fuse_req_userdata(request));
+    return folderOf(request).inodes;
+}
+
+inline const KernelCache& cacheOf(fuse_req_t request)
+{
+    return folderOf(request).cache;
 }
 
 // The descriptor of an inode the request names, open while it lives.
@@ -42,8 +51,9 @@ void withDescriptor(fuse_req_t request, fuse_ino_t inode, Body&& body)
 int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* name,
                 fuse_entry_param& entry);
 void replyEntry(fuse_req_t request, const fuse_entry_param& entry);
-// The attributes the mount shows: those underneath, with a placeholder's recorded size.
-int attributesOf(int fd, struct stat& st);
+// What the mount shows of an object, and how long the kernel may keep it: the attributes
+// underneath, with a placeholder's recorded size. 0 or a negated errno.
+int entryOf(fuse_req_t request, int fd, fuse_entry_param& entry);
 
 void lookup(fuse_req_t request, fuse_ino_t parent, const char* name);
 void forget(fuse_req_t request, fuse_ino_t inode, uint64_t lookups) noexcept;
@@ -70,11 +80,13 @@ void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t 
 void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
 void readdir(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
              fuse_file_info* fi);
+void readdirplus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                 fuse_file_info* fi);
 void releasedir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
 
 void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi);
-void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, off_t offset,
-           fuse_file_info* fi);
+void writeBuffer(fuse_req_t request, fuse_ino_t inode, fuse_bufvec* data, off_t offset,
+                 fuse_file_info* fi);
 void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
 void fsync(fuse_req_t request, fuse_ino_t inode, int dataSync, fuse_file_info* fi);
 

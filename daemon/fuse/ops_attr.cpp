@@ -124,14 +124,14 @@ int applyAttributes(int fd, const fuse_file_info* fi, const struct stat& wanted,
 
 void replyAttributes(fuse_req_t request, int fd)
 {
-    struct stat st {};
-    const int result = attributesOf(fd, st);
+    fuse_entry_param shown{};
+    const int result = entryOf(request, fd, shown);
     logOperation(LogPath(fd), "getattr", loggedValue(result), "getattr inode: %ld",
-                 static_cast<long>(st.st_ino));
+                 static_cast<long>(shown.attr.st_ino));
     if (result < 0)
         replyResult(request, result);
     else
-        fuse_reply_attr(request, &st, 0);
+        fuse_reply_attr(request, &shown.attr, shown.attr_timeout);
 }
 
 } // namespace

@@ -88,6 +88,7 @@ void replyMade(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* 
     if (const int found = resultOf(::fstatat(parentFd, name, &entry.attr, AT_SYMLINK_NOFOLLOW));
         found < 0)
         return replyResult(request, found); // taken away already, by someone underneath
+    cacheOf(request).setTimeouts(entry, false);
     entry.ino = rememberMade(request, parent, parentFd, name, entry.attr, namesSeen);
     replyEntry(request, entry);
 }
@@ -146,7 +147,7 @@ void link(fuse_req_t request, fuse_ino_t inode, fuse_ino_t newParent, const char
         logOperation(to, "link", loggedValue(result), "hard link from %s to %s",
                      rootRelativePath(fd.fd()).c_str(), to.text().c_str());
     fuse_entry_param entry{};
-    const int found = result < 0 ? result : attributesOf(fd.fd(), entry.attr);
+    const int found = result < 0 ? result : entryOf(request, fd.fd(), entry);
     if (found < 0)
         return replyResult(request, found);
     entry.ino = rememberMade(request, newParent, parentFd.fd(), newName, entry.attr, namesSeen);
@@ -166,6 +167,7 @@ void create(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode
             return replyResult(request, fd);
         fuse_entry_param entry{};
         ::fstat(fd, &entry.attr);
+        cacheOf(request).setTimeouts(entry, false);
         try {
             entry.ino = inodesOf(request).remember(parent, name, entry.attr, -1, namesSeen);
         } catch (...) {
@@ -176,6 +178,7 @@ void create(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode
             throw;
         }
         fi->fh = static_cast<uint64_t>(fd);
+        fi->keep_cache = cacheOf(request).enabled();
         // A caller that was interrupted will never release the file nor forget its entry.
         if (fuse_reply_create(request, &entry, fi) == -ENOENT) {
             ::close(fd);

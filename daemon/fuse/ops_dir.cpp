@@ -1,8 +1,9 @@
-// Directory listing, and removing and renaming names.
+// Directory listings, with or without each entry's attributes.
 #include "fuse/errno_result.h"
 #include "fuse/operation_log.h"
 #include "fuse/operations.h"
 
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -23,6 +24,51 @@ struct Listing {
 Listing* listingOf(const fuse_file_info* fi)
 {
     return reinterpret_cast<Listing*>(static_cast<std::uintptr_t>(fi->fh));
+}
+
+bool isDotOrDotDot(const char* name)
+{
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// An entry the kernel learns only the name, number and type of.
+fuse_entry_param bareEntry(const dirent& found)
+{
+    fuse_entry_param entry{};
+    entry.attr.st_ino = found.d_ino;
+    entry.attr.st_mode = static_cast<mode_t>(found.d_type) << 12;
+    return entry;
+}
+
+// Answers with the next piece of the listing, from where the kernel asks: add puts an entry in
+// the room left, and returns the room it needs, more than was left when it did not fit.
+template <typename Add>
+void replyListing(fuse_req_t request, size_t size, off_t offset, Listing& listing, Add&& add)
+{
+    if (offset != listing.offset) {
+        ::seekdir(listing.directory, offset);
+        listing.pending = nullptr;
+        listing.offset = offset;
+    }
+    std::vector<char> buffer(size);
+    size_t used = 0;
+    for (;;) {
+        if (!listing.pending) {
+            errno = 0;
+            listing.pending = ::readdir(listing.directory);
+            if (!listing.pending && errno != 0 && used == 0)
+                return replyResult(request, -errno);
+            if (!listing.pending)
+                break;
+        }
+        const auto needed = add(*listing.pending, buffer.data() + used, size - used);
+        if (needed > size - used)
+            break;
+        used += needed;
+        listing.offset = listing.pending->d_off;
+        listing.pending = nullptr;
+    }
+    fuse_reply_buf(request, buffer.data(), used);
 }
 
 DIR* openDirectory(int fd)
@@ -47,6 +93,8 @@ void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
         if (!directory)
             return replyResult(request, result);
         fi->fh = reinterpret_cast<std::uintptr_t>(new Listing{directory});
+        // A listing changes only through the mount, where the kernel sees the change.
+        fi->cache_readdir = fi->keep_cache = cacheOf(request).enabled();
         if (fuse_reply_open(request, fi) == -ENOENT) {
             ::closedir(directory);
             delete listingOf(fi);
@@ -56,36 +104,32 @@ void opendir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)
 
 void readdir(fuse_req_t request, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi)
 {
+    replyListing(request, size, offset, *listingOf(fi),
+                 [&](const dirent& found, char* at, size_t room) {
+                     const auto entry = bareEntry(found);
+                     return fuse_add_direntry(request, at, room, found.d_name, &entry.attr,
+                                              found.d_off);
+                 });
+}
+
+// Each entry looked up as it is listed: one request instead of a look-up for each name.
+void readdirplus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                 fuse_file_info* fi)
+{
     auto& listing = *listingOf(fi);
-    if (offset != listing.offset) {
-        ::seekdir(listing.directory, offset);
-        listing.pending = nullptr;
-        listing.offset = offset;
-    }
-    std::vector<char> buffer(size);
-    size_t used = 0;
-    for (;;) {
-        if (!listing.pending) {
-            errno = 0;
-            listing.pending = ::readdir(listing.directory);
-            if (!listing.pending && errno != 0 && used == 0)
-                return replyResult(request, -errno);
-            if (!listing.pending)
-                break;
-        }
-        struct stat st {};
-        st.st_ino = listing.pending->d_ino;
-        st.st_mode = static_cast<mode_t>(listing.pending->d_type) << 12;
-        const auto next = listing.pending->d_off;
-        const auto needed = fuse_add_direntry(request, buffer.data() + used, size - used,
-                                              listing.pending->d_name, &st, next);
-        if (needed > size - used)
-            break;
-        used += needed;
-        listing.pending = nullptr;
-        listing.offset = next;
-    }
-    fuse_reply_buf(request, buffer.data(), used);
+    const int directory = ::dirfd(listing.directory);
+    replyListing(request, size, offset, listing, [&](const dirent& found, char* at, size_t room) {
+        fuse_entry_param entry{};
+        // Without its attributes, an entry is still listed; the kernel looks it up when used.
+        if (isDotOrDotDot(found.d_name) ||
+            lookupEntry(request, inode, directory, found.d_name, entry) < 0)
+            entry = bareEntry(found);
+        const auto needed =
+            fuse_add_direntry_plus(request, at, room, found.d_name, &entry, found.d_off);
+        if (needed > room && entry.ino != 0)
+            inodesOf(request).forget(entry.ino, 1); // listed again in the next piece
+        return needed;
+    });
 }
 
 void releasedir(fuse_req_t request, fuse_ino_t, fuse_file_info* fi)
@@ -93,48 +137,6 @@ void releasedir(fuse_req_t request, fuse_ino_t, fuse_file_info* fi)
     const std::unique_ptr<Listing> listing(listingOf(fi));
     ::closedir(listing->directory);
     fuse_reply_err(request, 0);
-}
-
-namespace {
-
-void removeName(fuse_req_t request, fuse_ino_t parent, const char* name, int flags,
-                const char* operation)
-{
-    withDescriptor(request, parent, [&](int fd) {
-        const int result = inodesOf(request).unlink(parent, fd, name, flags);
-        logOperation(LogPath(fd, name), operation, loggedValue(result), "%s", "");
-        replyResult(request, result);
-    });
-}
-
-} // namespace
-
-void unlink(fuse_req_t request, fuse_ino_t parent, const char* name)
-{
-    removeName(request, parent, name, 0, "unlink");
-}
-
-void rmdir(fuse_req_t request, fuse_ino_t parent, const char* name)
-{
-    removeName(request, parent, name, AT_REMOVEDIR, "rmdir");
-}
-
-// The flags are honoured: RENAME_NOREPLACE must never overwrite, RENAME_EXCHANGE must swap.
-void rename(fuse_req_t request, fuse_ino_t parent, const char* name, fuse_ino_t newParent,
-            const char* newName, unsigned int flags)
-{
-    const auto from = descriptorOf(request, parent);
-    const auto to = descriptorOf(request, newParent);
-    if (!from || !to)
-        return replyResult(request, from ? to.error() : from.error());
-    const int result =
-        inodesOf(request).rename(parent, from.fd(), name, newParent, to.fd(), newName, flags);
-    if (operationLogEnabled()) {
-        const LogPath path(from.fd(), name);
-        logOperation(path, "rename", loggedValue(result), "rename %s to %s", path.text().c_str(),
-                     rootRelativePath(to.fd(), newName).c_str());
-    }
-    replyResult(request, result);
 }
 
 } // namespace TessarnFuse::Operations

@@ -15,13 +15,20 @@ int descriptorOf(const fuse_file_info* fi)
     return static_cast<int>(fi->fh);
 }
 
-} // namespace
-
-void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi)
+// The file's bytes as they are, the descriptor's position untouched.
+fuse_bufvec fileBytes(const fuse_file_info* fi, size_t size, off_t offset)
 {
-    const LogPath path(inodesOf(request), inode);
-    logOperation(path, "read", 0, "read %d bytes at offset %d", static_cast<int>(size),
-                 static_cast<int>(offset));
+    fuse_bufvec bytes = FUSE_BUFVEC_INIT(size);
+    bytes.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    bytes.buf[0].fd = descriptorOf(fi);
+    bytes.buf[0].pos = offset;
+    return bytes;
+}
+
+// Through the daemon's memory, to log how many bytes came.
+void readLogged(fuse_req_t request, const LogPath& path, size_t size, off_t offset,
+                const fuse_file_info* fi)
+{
     // One buffer per worker, grown to the largest read it served.
     thread_local std::vector<char> buffer;
     if (buffer.size() < size)
@@ -37,19 +44,39 @@ void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_
     fuse_reply_buf(request, buffer.data(), static_cast<size_t>(result));
 }
 
-void write(fuse_req_t request, fuse_ino_t inode, const char* data, size_t size, off_t offset,
-           fuse_file_info* fi)
+} // namespace
+
+// Unlogged, the bytes go from the file to the kernel by splice, never through the daemon.
+void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi)
+{
+    if (!operationLogEnabled()) {
+        auto bytes = fileBytes(fi, size, offset);
+        fuse_reply_data(request, &bytes, FUSE_BUF_SPLICE_MOVE);
+        return;
+    }
+    const LogPath path(inodesOf(request), inode);
+    logOperation(path, "read", 0, "read %d bytes at offset %d", static_cast<int>(size),
+                 static_cast<int>(offset));
+    readLogged(request, path, size, offset, fi);
+}
+
+// The data comes as the kernel handed it, in memory or in a pipe to splice from.
+void writeBuffer(fuse_req_t request, fuse_ino_t inode, fuse_bufvec* data, off_t offset,
+                 fuse_file_info* fi)
 {
     const LogPath path(inodesOf(request), inode);
+    const auto size = fuse_buf_size(data);
     const auto at = static_cast<intmax_t>(offset);
     logOperation(path, "write", 0, "write %zu bytes at offset %jd", size, at);
-    const int result = resultOf(::pwrite(descriptorOf(fi), data, size, offset));
-    if (result < 0) {
+    auto file = fileBytes(fi, size, offset);
+    const auto written = fuse_buf_copy(&file, data, FUSE_BUF_SPLICE_MOVE);
+    if (written < 0) {
         logOperation(path, "write", -1, "write %zu bytes at offset %jd", size, at);
-        return replyResult(request, result);
+        return replyResult(request, static_cast<int>(written));
     }
-    logOperation(path, "write", 0, "%d bytes written at offset %jd", result, at);
-    fuse_reply_write(request, static_cast<size_t>(result));
+    logOperation(path, "write", 0, "%d bytes written at offset %jd", static_cast<int>(written),
+                 at);
+    fuse_reply_write(request, static_cast<size_t>(written));
 }
 
 void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi)

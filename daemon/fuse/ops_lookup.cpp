@@ -11,21 +11,47 @@
 
 namespace TessarnFuse::Operations {
 
-int attributesOf(int fd, struct stat& st)
+namespace {
+
+// An empty file with a record is a placeholder: it shows the size of what it stands for.
+int attributesOf(int fd, struct stat& st, bool& placeholder)
 {
     if (const int result = resultOf(::fstatat(fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW));
         result < 0)
         return result;
-    // An empty file with a record is a placeholder: it shows the size of what it stands for.
+    placeholder = false;
     if (!S_ISDIR(st.st_mode) && st.st_size == 0) {
-        if (const auto size = placeholderSize(fd))
+        if (const auto size = placeholderSize(fd)) {
             st.st_size = *size;
+            placeholder = true;
+        }
     }
     return 0;
 }
 
-// Entries, attributes and failed look-ups are not cached by the kernel (timeouts of 0): a
-// placeholder's size, or a change made underneath, is seen at once.
+// A name that is not there is kept as such by the kernel as long as any other answer: a file
+// made through the mount replaces it at once.
+void replyMissing(fuse_req_t request)
+{
+    fuse_entry_param missing{};
+    missing.entry_timeout = cacheOf(request).entryTimeout();
+    if (missing.entry_timeout > 0)
+        fuse_reply_entry(request, &missing);
+    else
+        fuse_reply_err(request, ENOENT);
+}
+
+} // namespace
+
+int entryOf(fuse_req_t request, int fd, fuse_entry_param& entry)
+{
+    bool placeholder = false;
+    if (const int result = attributesOf(fd, entry.attr, placeholder); result < 0)
+        return result;
+    cacheOf(request).setTimeouts(entry, placeholder);
+    return 0;
+}
+
 int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* name,
                 fuse_entry_param& entry)
 {
@@ -35,7 +61,7 @@ int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char*
     const int fd = inodes.openObject(parentFd, name);
     if (fd < 0)
         return fd;
-    if (const int result = attributesOf(fd, entry.attr); result < 0) {
+    if (const int result = entryOf(request, fd, entry); result < 0) {
         ::close(fd);
         return result;
     }
@@ -58,7 +84,9 @@ void lookup(fuse_req_t request, fuse_ino_t parent, const char* name)
         const int result = lookupEntry(request, parent, directory, name, entry);
         logOperation(LogPath(directory, name), "getattr", loggedValue(result),
                      "getattr inode: %ld", static_cast<long>(entry.attr.st_ino));
-        if (result < 0)
+        if (result == -ENOENT)
+            replyMissing(request);
+        else if (result < 0)
             replyResult(request, result);
         else
             replyEntry(request, entry);

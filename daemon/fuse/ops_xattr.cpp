@@ -59,6 +59,14 @@ void replyRealSize(fuse_req_t request, int fd, size_t size)
     replyValue(request, std::to_string(st.st_size), size);
 }
 
+// Written or removed, a placeholder record changes the size the file shows, and the file's
+// content may have come or gone with it: the kernel asks again before the call returns.
+void recordChanged(fuse_req_t request, fuse_ino_t inode, const char* name)
+{
+    if (name == placeholderAttribute)
+        cacheOf(request).forgetInode(inode);
+}
+
 } // namespace
 
 void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t size)
@@ -80,7 +88,10 @@ void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char
               size_t size, int flags)
 {
     withDescriptor(request, inode, [&](int fd) {
-        replyResult(request, InodeXattr::set(fd, name, value, size, flags));
+        const int result = InodeXattr::set(fd, name, value, size, flags);
+        if (result == 0)
+            recordChanged(request, inode, name);
+        replyResult(request, result);
     });
 }
 
@@ -94,8 +105,12 @@ void listxattr(fuse_req_t request, fuse_ino_t inode, size_t size)
 
 void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name)
 {
-    withDescriptor(request, inode,
-                   [&](int fd) { replyResult(request, InodeXattr::remove(fd, name)); });
+    withDescriptor(request, inode, [&](int fd) {
+        const int result = InodeXattr::remove(fd, name);
+        if (result == 0)
+            recordChanged(request, inode, name);
+        replyResult(request, result);
+    });
 }
 
 } // namespace TessarnFuse::Operations

@@ -45,6 +45,14 @@ bool killPending(const std::string& status, std::string_view field)
     return (pending >> (SIGKILL - 1)) & 1;
 }
 
+// The kernel keeps the pages of a file with content across opens: they change only through the
+// mount. A placeholder's are dropped at each open, as it holds nothing yet.
+bool keepsPages(fuse_req_t request, int fd)
+{
+    struct stat st {};
+    return Operations::cacheOf(request).enabled() && ::fstat(fd, &st) == 0 && st.st_size > 0;
+}
+
 } // namespace
 
 void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi)
@@ -53,6 +61,7 @@ void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi)
     if (fd < 0)
         return Operations::replyResult(request, fd);
     fi.fh = static_cast<uint64_t>(fd);
+    fi.keep_cache = keepsPages(request, fd);
     // A caller that was interrupted meanwhile will never release the file.
     if (fuse_reply_open(request, &fi) == -ENOENT)
         ::close(fd);

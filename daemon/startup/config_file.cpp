@@ -37,17 +37,19 @@ std::vector<std::string> stringList(const nlohmann::json& document, const char* 
     }
 }
 
-std::chrono::seconds hydrationTimeout(const nlohmann::json& document, const std::string& file)
+// A key's whole number of seconds, or the default when the key is absent.
+std::chrono::seconds seconds(const nlohmann::json& document, const char* key,
+                             std::chrono::seconds absent, const std::string& file)
 {
-    const auto found = document.find("hydrationTimeout");
+    const auto found = document.find(key);
     if (found == document.end())
-        return Configuration{}.hydrationTimeout;
+        return absent;
     // Beyond 68 years a limit means none, and the clock arithmetic would overflow.
     constexpr std::uint64_t largest = INT32_MAX;
     if (!found->is_number_unsigned() || found->get<std::uint64_t>() > largest)
-        throw ConfigError(fmt::format("The configuration file \"{}\" has a \"hydrationTimeout\" "
-                                      "that is not a whole number of seconds: {}",
-                                      file, found->dump()));
+        throw ConfigError(fmt::format("The configuration file \"{}\" has a \"{}\" that is not a "
+                                      "whole number of seconds: {}",
+                                      file, key, found->dump()));
     return std::chrono::seconds(found->get<std::uint64_t>());
 }
 
@@ -59,7 +61,10 @@ Configuration loadConfiguration(const std::string& file)
     Configuration configuration;
     configuration.filters.byName = stringList(document, "byName", file);
     configuration.filters.endsWith = stringList(document, "endsWith", file);
-    configuration.hydrationTimeout = hydrationTimeout(document, file);
+    const Configuration defaults;
+    configuration.hydrationTimeout =
+        seconds(document, "hydrationTimeout", defaults.hydrationTimeout, file);
+    configuration.cacheTimeout = seconds(document, "cacheTimeout", defaults.cacheTimeout, file);
     return configuration;
 }
 

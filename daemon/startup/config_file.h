@@ -18,6 +18,11 @@ struct Configuration {
     FilterLists filters;
     // Zero: no limit.
     std::chrono::seconds hydrationTimeout{300};
+    // How long the kernel may keep what it learnt of names, attributes, listings and contents.
+    // Everything changes through the mount, where the daemon sees it, but for a process that kept
+    // a descriptor or a working directory inside the folder from before the mount: this bounds
+    // how long such a change goes unseen. Zero: the kernel keeps nothing.
+    std::chrono::seconds cacheTimeout{60};
 };
 
 // The message names the file and what is wrong with it.
@@ -26,8 +31,8 @@ class ConfigError : public std::runtime_error {
 };
 
 // Raises ConfigError when the file cannot be opened, is not strict JSON, lacks "ignoreApps"
-// with the two arrays of strings "byName" and "endsWith", or has a "hydrationTimeout" that is
-// not a non-negative integer.
+// with the two arrays of strings "byName" and "endsWith", or has a "hydrationTimeout" or a
+// "cacheTimeout" that is not a non-negative integer.
 Configuration loadConfiguration(const std::string& file);
 
 } // namespace TessarnFuse

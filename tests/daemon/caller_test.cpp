@@ -103,19 +103,21 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ConfigFileTest, LoadsBothListsInFileOrderAndTheHydrationTimeout)
+TEST_F(ConfigFileTest, LoadsBothListsInFileOrderAndTheTimeouts)
 {
     const auto loaded = loadConfiguration(write(R"({"other": 1, "ignoreApps": {
         "byName": ["/usr/bin/indexer", "/usr/bin/b"], "endsWith": ["-thumbnailer"]},
-        "hydrationTimeout": 0})"));
+        "hydrationTimeout": 0, "cacheTimeout": 0})"));
     EXPECT_EQ(loaded.filters.byName, (std::vector<std::string>{"/usr/bin/indexer", "/usr/bin/b"}));
     EXPECT_EQ(loaded.filters.endsWith, std::vector<std::string>{"-thumbnailer"});
     EXPECT_EQ(loaded.hydrationTimeout, std::chrono::seconds(0)) << "0: no limit";
+    EXPECT_EQ(loaded.cacheTimeout, std::chrono::seconds(0)) << "0: no caching";
 
     const auto empty = loadConfiguration(write(R"({"ignoreApps":{"byName":[],"endsWith":[]}})"));
     EXPECT_TRUE(empty.filters.byName.empty());
     EXPECT_TRUE(empty.filters.endsWith.empty());
     EXPECT_EQ(empty.hydrationTimeout, std::chrono::seconds(300)) << "the default";
+    EXPECT_EQ(empty.cacheTimeout, std::chrono::seconds(60)) << "the default";
 }
 
 TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
@@ -136,12 +138,15 @@ TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
                 testing::HasSubstr("\"ignoreApps\"/\"byName\""));
     EXPECT_THAT(errorOf(write(R"({"ignoreApps": {"byName": [], "endsWith": "x"}})")),
                 testing::HasSubstr("\"ignoreApps\"/\"endsWith\""));
-    for (const auto* timeout : {"-1", "1.5", "\"300\"", "true", "null", "4294967296"}) {
-        const auto file = write(std::string(R"({"ignoreApps": {"byName": [], "endsWith": []},
-            "hydrationTimeout": )") + timeout + "}");
-        EXPECT_THAT(errorOf(file), testing::HasSubstr("has a \"hydrationTimeout\" that is not a "
-                                                      "whole number of seconds: "))
-            << timeout;
+    for (const std::string key : {"hydrationTimeout", "cacheTimeout"}) {
+        for (const auto* timeout : {"-1", "1.5", "\"300\"", "true", "null", "4294967296"}) {
+            const auto file = write(R"({"ignoreApps": {"byName": [], "endsWith": []}, ")" + key +
+                                    "\": " + timeout + "}");
+            EXPECT_THAT(errorOf(file), testing::HasSubstr("has a \"" + key +
+                                                          "\" that is not a whole number of "
+                                                          "seconds: "))
+                << key << " " << timeout;
+        }
     }
 }
 

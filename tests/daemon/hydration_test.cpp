@@ -202,6 +202,7 @@ TEST_F(HydrationTest, TheClientItselfAndItsThreadsAreLetThrough)
     start(withFlags({"-d"}));
     makePlaceholder("a.txt", 5);
     EXPECT_EQ(readFile(mount->path("a.txt")), "");
+    EXPECT_EQ(fs::file_size(mount->path("a.txt")), 5u) << "the size after the client's read";
     std::string fromThread = "not read";
     std::thread clientThread([&] { fromThread = readFile(mount->path("a.txt")); });
     clientThread.join();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <fstream>
 #include <gmock/gmock.h>
@@ -183,7 +184,8 @@ TEST(Mount, PublicMountsAndExtraArgumentsReachFuse)
 }
 
 // The plug-in restarts a daemon that dies; until then its dead mount must fail every access
-// rather than show the placeholders underneath as the empty files they are.
+// that reaches the daemon rather than show the placeholders underneath as the empty files they
+// are: every open, and every question about a placeholder.
 TEST(Mount, WithMinusKADeadDaemonsMountStaysAndFailsEveryAccessUntilCleared)
 {
     MountedFolder mount(withFlags({"-p", "-k"}));
@@ -191,11 +193,16 @@ TEST(Mount, WithMinusKADeadDaemonsMountStaysAndFailsEveryAccessUntilCleared)
         mount.daemonOutput(),
         HasSubstr(fmt::format("fuse command: {} -o allow_other,default_permissions -f {} \n",
                               TESSARN_BINARY, mount.mountPoint().string())));
+    writeFile(mount.path("file"), "content");
+    writeFile(mount.path("placeholder"));
+    writeRecord(mount.path("placeholder"), Tessarn::PlaceHolderAttributes::create("", "e", "i", 9));
     ::kill(mount.daemonPid(), SIGKILL);
     EXPECT_TRUE(waitUntil([&] {
-        struct stat status {};
-        return ::stat(mount.mountPoint().c_str(), &status) != 0 && errno == ENOTCONN;
+        return ::open(mount.path("file").c_str(), O_RDONLY) < 0 && errno == ENOTCONN;
     }));
+    struct stat status {};
+    EXPECT_NE(::stat(mount.path("placeholder").c_str(), &status), 0);
+    EXPECT_EQ(errno, ENOTCONN);
     EXPECT_TRUE(isMounted(mount.mountPoint()));
     EXPECT_TRUE(unmountFolder(mount.mountPoint()));
     mount.waitForExit();

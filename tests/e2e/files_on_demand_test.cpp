@@ -231,8 +231,7 @@ TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotA
 }
 
 // The download must not create the file again: the opener would get the content of a file
-// the user deleted, and the folder a file without a record. It is deleted underneath: an
-// unlink through the mount waits until the open that waits for the download returns.
+// the user deleted, and the folder a file without a record.
 TEST_F(FilesOnDemand, AFileDeletedWhileItsDownloadWaitsStaysDeletedAndItsOpenerGetsAnError)
 {
     hosted.putRemote("doomed.txt", "soon gone\n");
@@ -243,7 +242,7 @@ TEST_F(FilesOnDemand, AFileDeletedWhileItsDownloadWaitsStaysDeletedAndItsOpenerG
                         outputs.path() / "err");
     ASSERT_TRUE(
         waitUntil([&] { return hosted.record("doomed.txt").state == States::Hydrating; }, 10s));
-    fs::remove(hosted.underneath("doomed.txt"));
+    fs::remove(hosted.local("doomed.txt"));
 
     const auto status = opener.wait(30s);
     ASSERT_TRUE(status.has_value()) << "the open hangs";

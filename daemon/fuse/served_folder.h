@@ -1,0 +1,23 @@
+// What the operations of one session share, handed to FUSE as the session's data: the inodes
+// the kernel knows, and what it may keep of them.
+#pragma once
+
+#include "fuse/inode_table.h"
+#include "fuse/kernel_cache.h"
+
+#include <chrono>
+#include <cstddef>
+
+namespace TessarnFuse {
+
+struct ServedFolder {
+    ServedFolder(int rootFd, std::size_t descriptorBudget, std::chrono::seconds cacheTimeout)
+        : inodes(rootFd, descriptorBudget), cache(cacheTimeout)
+    {
+    }
+
+    InodeTable inodes;
+    KernelCache cache;
+};
+
+} // namespace TessarnFuse
