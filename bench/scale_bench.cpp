@@ -4,6 +4,7 @@
 //
 //   tessarn_bench_scale [files, default 100000]
 #include "bench_mounts.h"
+#include "result_table.h"
 #include "test_support.h"
 
 #include <atomic>
@@ -127,12 +128,15 @@ int main(int argc, char** argv)
     }
     const long after = residentKiB(mount.pid());
 
-    fmt::print("{} files in {} folders; seconds to walk them\n", files, folderCount(files));
-    fmt::print("{:<10} {:>10} {:>10} {:>14}\n", "walk", "plain", "tessarn", "tessarn/plain");
-    fmt::print("{:<10} {:>10.3f} {:>10.3f} {:>14.1f}\n", "find", plain.find, mounted.find,
-               mounted.find / plain.find);
-    fmt::print("{:<10} {:>10.3f} {:>10.3f} {:>14.1f}\n", "ls -lR", plain.list, mounted.list,
-               mounted.list / plain.list);
+    ResultTable table(
+        "scale",
+        fmt::format("{} files in {} folders; seconds to walk them", files, folderCount(files)),
+        {"walk", "plain", "tessarn", "tessarn/plain"});
+    table.addRow(
+        {"find", cell(plain.find, 3), cell(mounted.find, 3), cell(mounted.find / plain.find, 1)});
+    table.addRow(
+        {"ls -lR", cell(plain.list, 3), cell(mounted.list, 3), cell(mounted.list / plain.list, 1)});
+    table.report();
     fmt::print("daemon: at most {} descriptors open of a limit of {}; memory {:.1f} MiB before "
                "the walks, {:.1f} MiB after: {:.0f} bytes for each of the {} objects walked\n",
                peak, descriptorLimit(), before / 1024.0, after / 1024.0,
