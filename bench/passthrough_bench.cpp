@@ -1,5 +1,7 @@
-// The same workloads on a plain folder, on bindfs and on libfuse's passthrough_ll example over
-// a folder, and on tessarn over a folder; prints throughputs and the ratios of tessarn to each.
+// The same workloads on a plain folder; on bindfs and libfuse's passthrough_ll example over a
+// folder, both with zero kernel timeouts; on libfuse's passthrough_hp example over a folder in its
+// caching mode; and on tessarn over a folder with its default configuration. Prints throughputs
+// and the ratios of tessarn to each.
 //
 //   tessarn_bench_passthrough [file MiB, default 1024] [small files, default 10000] [runs, 3]
 #include "bench_mounts.h"
@@ -171,10 +173,19 @@ std::optional<Mount> mountPassthroughLl(const fs::path& source, const fs::path& 
     return Mount::passthroughLl(binary, source, mountPoint);
 }
 
+std::optional<Mount> mountPassthroughHp(const fs::path& source, const fs::path& mountPoint)
+{
+    const auto binary = peerBinary("passthrough_hp");
+    if (!binary)
+        return std::nullopt;
+    return Mount::passthroughHp(*binary, source, mountPoint);
+}
+
 using Row = std::pair<const char*, Workload>;
 
 // The targets in the order of the columns; tessarn, the last, is compared with each of the others.
-const std::vector<std::string> targets = {"plain", "bindfs", "passthrough_ll", "tessarn"};
+const std::vector<std::string> targets = {"plain", "bindfs", "passthrough_ll", "passthrough_hp",
+                                          "tessarn"};
 
 ResultTable resultTable(const std::vector<Row>& rows,
                         const std::vector<std::vector<double>>& results, const Sizes& sizes)
@@ -216,7 +227,7 @@ int main(int argc, char** argv)
     const auto& root = scratch.path();
     // Each peer shows a source folder of its own; tessarn is mounted over its folder itself.
     std::vector<fs::path> dirs = {root / "plain", root / "bindfs", root / "passthrough_ll",
-                                  root / "Sync"};
+                                  root / "passthrough_hp", root / "Sync"};
     const auto source = [&](std::size_t peer) { return root / (targets[peer] + "-source"); };
     for (const auto& dir : dirs)
         fs::create_directory(dir);
@@ -227,11 +238,14 @@ int main(int argc, char** argv)
     buildTree(dirs.front(), sizes);
     buildTree(dirs.back(), sizes);
 
-    const auto bindfs = Mount::bindfs(source(1), dirs[1]);
+    const auto bindfs = Mount::bindfs(source(1), dirs[1], KernelCache::off);
     const auto passthroughLl = mountPassthroughLl(source(2), dirs[2]);
+    const auto passthroughHp = mountPassthroughHp(source(3), dirs[3]);
     if (!passthroughLl)
         dirs[2].clear();
-    const auto tessarn = Mount::tessarn(dirs[3], (root / "no-client").string());
+    if (!passthroughHp)
+        dirs[3].clear();
+    const auto tessarn = Mount::tessarn(dirs[4], (root / "no-client").string());
 
     const std::vector<Row> rows = {
         {"seq write MiB/s", sequentialWrite}, {"seq read MiB/s", sequentialRead},
