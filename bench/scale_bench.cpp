@@ -6,6 +6,7 @@
 #include "bench_mounts.h"
 #include "result_table.h"
 #include "test_support.h"
+#include "timed_run.h"
 
 #include <atomic>
 #include <fcntl.h>
@@ -45,11 +46,10 @@ void populate(const fs::path& root, int files)
 
 double timed(const std::string& command)
 {
-    const auto start = std::chrono::steady_clock::now();
-    const auto result = runProgram({"sh", "-c", command + " > /dev/null"}, std::chrono::hours(2));
-    if (result.status != 0)
-        throw std::runtime_error(command + " failed: " + result.err.substr(0, 500));
-    return secondsSince(start);
+    const auto run = runTimed({"sh", "-c", command + " > /dev/null"}, std::chrono::hours(2));
+    if (run.status != 0)
+        throw std::runtime_error(command + " failed: " + run.err.substr(0, 500));
+    return run.seconds;
 }
 
 long residentKiB(pid_t pid)
