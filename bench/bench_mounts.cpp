@@ -2,8 +2,11 @@
 
 #include "test_support.h"
 
+#include <cstdlib>
+#include <fmt/format.h>
 #include <stdexcept>
 #include <tessarn/tessarn.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace TessarnTest;
@@ -38,11 +41,13 @@ Mount Mount::tessarn(const fs::path& folder, const std::string& socketPath,
     return Mount(daemonCommand(folder, socketPath, {}, extraArguments), folder, "fuse.tessarn");
 }
 
-Mount Mount::bindfs(const fs::path& source, const fs::path& mountPoint)
+Mount Mount::bindfs(const fs::path& source, const fs::path& mountPoint, KernelCache cache)
 {
-    return Mount({"bindfs", "-f", "-o", "attr_timeout=0,entry_timeout=0,negative_timeout=0",
-                  source.string(), mountPoint.string()},
-                 mountPoint, "fuse");
+    std::vector<std::string> command = {"bindfs", "-f"};
+    if (cache == KernelCache::off)
+        command.insert(command.end(), {"-o", "attr_timeout=0,entry_timeout=0,negative_timeout=0"});
+    command.insert(command.end(), {source.string(), mountPoint.string()});
+    return Mount(command, mountPoint, "fuse");
 }
 
 // timeout=0 alone, not cache=never: both give zero entry and attribute timeouts (a failed
@@ -54,6 +59,25 @@ Mount Mount::passthroughLl(const std::string& binary, const fs::path& source,
     return Mount(
         {binary, "-f", "-o", "source=" + source.string(), "-o", "timeout=0", mountPoint.string()},
         mountPoint, "fuse.passthrough_ll");
+}
+
+Mount Mount::passthroughHp(const fs::path& binary, const fs::path& source,
+                           const fs::path& mountPoint)
+{
+    // Plain "fuse", as bindfs's: the program names itself "hpps" as the source, not as a subtype.
+    return Mount({binary.string(), "--foreground", source.string(), mountPoint.string()},
+                 mountPoint, "fuse");
+}
+
+std::optional<fs::path> peerBinary(const std::string& name)
+{
+    const char* folder = std::getenv("TESSARN_PEERS");
+    const auto binary = fs::path(folder && *folder ? folder : "/var/tmp/tessarn-peers") / name;
+    if (::access(binary.c_str(), X_OK) == 0)
+        return binary;
+    fmt::print("{} not found at {} (set TESSARN_PEERS, see bench/README.md): its column is n/a\n",
+               name, binary.string());
+    return std::nullopt;
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start)

@@ -7,6 +7,8 @@
 #include "bench_mounts.h"
 #include "openers.h"
 #include "process.h"
+#include "result_table.h"
+#include "statistics.h"
 #include "test_support.h"
 
 #include <csignal>
@@ -114,13 +116,14 @@ int main(int argc, char** argv)
     }
     const ServedFolder served(scratch.path(), remote, folder);
 
-    fmt::print(
-        "synchost, no simulated network: seconds from open to the whole content, {0} "
-        "placeholders per size alone, each after a cp of the same bytes into the mount, and {0} at "
-        "once\n",
-        count);
-    fmt::print("{:>8} {:>9} {:>9} {:>9} {:>8} {:>9} {:>9} {:>9}\n", "size", "cp median",
-               "alone med", "alone p95", "alone/cp", "alone sum", "at once", "once/sum");
+    ResultTable table(
+        "host",
+        fmt::format("synchost, no simulated network: seconds from open to the whole content, {0} "
+                    "placeholders per size alone, each after a cp of the same bytes into the "
+                    "mount, and {0} at once",
+                    count),
+        {"size", "cp median", "alone med", "alone p95", "alone/cp", "alone sum", "at once",
+         "once/sum"});
     for (const auto size : sizes) {
         const auto placeholders = [&](const char* mode) {
             std::vector<fs::path> files;
@@ -132,12 +135,12 @@ int main(int argc, char** argv)
                                                      folder / "cp-copies", placeholders(modes[0]));
         const auto atOnce = openAllAtOnce(placeholders(modes[1]));
         const double aloneSum = std::accumulate(alone.begin(), alone.end(), 0.0);
-        fmt::print("{:>8} {:>9.4f} {:>9.4f} {:>9.4f} {:>8.2f} {:>9.3f} {:>9.3f} {:>9.2f}\n",
-                   sizeName(size), percentile(copies, 0.5), percentile(alone, 0.5),
-                   percentile(alone, 0.95), percentile(alone, 0.5) / percentile(copies, 0.5),
-                   aloneSum, atOnce.wall, atOnce.wall / aloneSum);
-        std::fflush(stdout);
+        table.addRow({sizeName(size), cell(percentile(copies, 0.5), 4),
+                      cell(percentile(alone, 0.5), 4), cell(percentile(alone, 0.95), 4),
+                      cell(percentile(alone, 0.5) / percentile(copies, 0.5), 2), cell(aloneSum, 3),
+                      cell(atOnce.wall, 3), cell(atOnce.wall / aloneSum, 2)});
     }
+    table.report();
     fmt::print("alone/cp: medians, goal within {}x for 100 MiB; once/sum: wall time of the {} at "
                "once over the sum of the {} alone, goal within {}x\n",
                aloneGoal, count, count, atOnceGoal);

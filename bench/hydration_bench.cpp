@@ -8,6 +8,8 @@
 #include "bench_mounts.h"
 #include "openers.h"
 #include "process.h"
+#include "result_table.h"
+#include "statistics.h"
 #include "test_support.h"
 
 #include <cstring>
@@ -176,7 +178,7 @@ WaitingRow measureWaiting(ScriptedClient& client, const fs::path& folder, pid_t 
 
 std::string milliseconds(const std::vector<double>& values, double fraction)
 {
-    return values.empty() ? "n/a" : fmt::format("{:.3f}", percentile(values, fraction) * 1000);
+    return values.empty() ? "n/a" : cell(percentile(values, fraction) * 1000, 3);
 }
 
 std::string why(int count, const WaitingRow& row)
@@ -190,33 +192,36 @@ std::string why(int count, const WaitingRow& row)
                        row.neverReturned);
 }
 
-void printWaitingOpens(ScriptedClient& client, const fs::path& folder, pid_t daemon)
+void reportWaitingOpens(ScriptedClient& client, const fs::path& folder, pid_t daemon)
 {
-    fmt::print("{} B placeholders opened all at once; ms from the client's \"OK\" to open() "
-               "returning\n",
-               sizes[0]);
-    fmt::print("{:>6} {:>7} {:>15} {:>15} {:>22} {:>8}\n", "opens", "opened", "median (<2 ms)",
-               "p99 (<20 ms)", "daemon VmHWM (<64 MiB)", "threads");
+    ResultTable table(
+        "hydration-waiting",
+        fmt::format("{} B placeholders opened all at once; ms from the client's "
+                    "\"OK\" to open() returning",
+                    sizes[0]),
+        {"opens", "opened", "median (<2 ms)", "p99 (<20 ms)", "daemon VmHWM (<64 MiB)", "threads"});
     std::string notes;
     for (const int count : waitingCounts) {
         const auto row = measureWaiting(client, folder, daemon, count);
-        fmt::print("{:>6} {:>7} {:>15} {:>15} {:>22} {:>8}\n", count, row.extra.size(),
-                   milliseconds(row.extra, 0.5), milliseconds(row.extra, 0.99), row.peak,
-                   row.threads);
+        table.addRow({std::to_string(count), std::to_string(row.extra.size()),
+                      milliseconds(row.extra, 0.5), milliseconds(row.extra, 0.99), row.peak,
+                      row.threads});
         if (row.extra.size() != static_cast<std::size_t>(count))
             notes += why(count, row);
     }
+    table.report();
     fmt::print("{}\n", notes);
 }
 
-void printOpenToContent(ScriptedClient& client, const fs::path& scratch, const fs::path& folder,
-                        int count)
+void reportOpenToContent(ScriptedClient& client, const fs::path& scratch, const fs::path& folder,
+                         int count)
 {
     const auto answering = client.answerAtOnce();
-    fmt::print("{} placeholders per size and mode; seconds from open to the whole content\n",
-               count);
-    fmt::print("{:>9} {:<10} {:>8} {:>8} {:>11} {:>11} {:>9}\n", "size", "mode", "median", "p95",
-               "copy median", "copy p95", "median/copy");
+    ResultTable table(
+        "hydration-content",
+        fmt::format("{} placeholders per size and mode; seconds from open to the whole content",
+                    count),
+        {"size", "mode", "median", "p95", "copy median", "copy p95", "median/copy"});
     for (const auto size : sizes) {
         const auto copies =
             plainCopies(scratch / "sources" / std::to_string(size), scratch / "copy", count);
@@ -224,11 +229,13 @@ void printOpenToContent(ScriptedClient& client, const fs::path& scratch, const f
             const auto files = placeholders(folder, size, mode, count);
             const auto times =
                 mode == "sequential" ? openOneAfterAnother(files) : openAllAtOnce(files).times;
-            fmt::print("{:>9} {:<10} {:>8.3f} {:>8.3f} {:>11.4f} {:>11.4f} {:>9.0f}\n", size, mode,
-                       percentile(times, 0.5), percentile(times, 0.95), percentile(copies, 0.5),
-                       percentile(copies, 0.95), percentile(times, 0.5) / percentile(copies, 0.5));
+            table.addRow({std::to_string(size), std::string(mode), cell(percentile(times, 0.5), 3),
+                          cell(percentile(times, 0.95), 3), cell(percentile(copies, 0.5), 6),
+                          cell(percentile(copies, 0.95), 6),
+                          cell(percentile(times, 0.5) / percentile(copies, 0.5), 0)});
         }
     }
+    table.report();
 }
 
 } // namespace
@@ -254,7 +261,7 @@ int main(int argc, char** argv)
     ScriptedClient client(socket, sources);
 
     // First, so that the large copies of the second table do not raise the daemon's peak.
-    printWaitingOpens(client, folder, mount.pid());
-    printOpenToContent(client, scratch.path(), folder, count);
+    reportWaitingOpens(client, folder, mount.pid());
+    reportOpenToContent(client, scratch.path(), folder, count);
     return 0;
 }

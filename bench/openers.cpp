@@ -2,7 +2,6 @@
 
 #include "bench_mounts.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -222,14 +221,6 @@ std::vector<OpenReturn> WaitingOpens::reports(std::chrono::steady_clock::time_po
         reports.push_back(report);
     }
     return reports;
-}
-
-double percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    const auto index =
-        static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-    return values[index];
 }
 
 } // namespace TessarnBench

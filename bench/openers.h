@@ -62,6 +62,4 @@ private:
     std::vector<pid_t> m_pids;
 };
 
-double percentile(std::vector<double> values, double fraction);
-
 } // namespace TessarnBench

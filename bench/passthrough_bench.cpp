@@ -1,16 +1,18 @@
-// The same workloads on a plain folder, on bindfs and on libfuse's passthrough_ll example over
-// a folder, and on tessarn over a folder; prints throughputs and the ratios of tessarn to each.
+// The same workloads on a plain folder; on bindfs and libfuse's passthrough_ll example over a
+// folder, both with zero kernel timeouts; on libfuse's passthrough_hp example over a folder in its
+// caching mode; and on tessarn over a folder with its default configuration. Prints throughputs
+// and the ratios of tessarn to each.
 //
 //   tessarn_bench_passthrough [file MiB, default 1024] [small files, default 10000] [runs, 3]
 #include "bench_mounts.h"
+#include "result_table.h"
+#include "statistics.h"
 #include "test_support.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <fmt/format.h>
-#include <limits>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -124,18 +126,6 @@ double listTree(const fs::path& dir, const Sizes&)
 
 using Workload = double (*)(const fs::path&, const Sizes&);
 
-// A workload that cannot run on a target, or a target that is missing, is not a number.
-constexpr double notMeasured = std::numeric_limits<double>::quiet_NaN();
-
-// Not a number when any run failed: a median of the runs that happened to work would hide it.
-double median(std::vector<double> values)
-{
-    if (std::any_of(values.begin(), values.end(), [](double value) { return std::isnan(value); }))
-        return notMeasured;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double runOnce(Workload workload, const fs::path& dir, const Sizes& sizes)
 {
     if (dir.empty())
@@ -171,12 +161,6 @@ std::vector<std::vector<double>> measure(const std::vector<fs::path>& dirs, cons
     return medians;
 }
 
-std::string cell(double value, int width, int precision)
-{
-    return std::isnan(value) ? fmt::format("{:>{}}", "n/a", width)
-                             : fmt::format("{:>{}.{}f}", value, width, precision);
-}
-
 // Empty when the example was not built: then its column says n/a.
 std::optional<Mount> mountPassthroughLl(const fs::path& source, const fs::path& mountPoint)
 {
@@ -189,22 +173,42 @@ std::optional<Mount> mountPassthroughLl(const fs::path& source, const fs::path& 
     return Mount::passthroughLl(binary, source, mountPoint);
 }
 
+std::optional<Mount> mountPassthroughHp(const fs::path& source, const fs::path& mountPoint)
+{
+    const auto binary = peerBinary("passthrough_hp");
+    if (!binary)
+        return std::nullopt;
+    return Mount::passthroughHp(*binary, source, mountPoint);
+}
+
 using Row = std::pair<const char*, Workload>;
 
-void printTable(const std::vector<Row>& rows, const std::vector<std::vector<double>>& results,
-                const Sizes& sizes)
+// The targets in the order of the columns; tessarn, the last, is compared with each of the others.
+const std::vector<std::string> targets = {"plain", "bindfs", "passthrough_ll", "passthrough_hp",
+                                          "tessarn"};
+
+ResultTable resultTable(const std::vector<Row>& rows,
+                        const std::vector<std::vector<double>>& results, const Sizes& sizes)
 {
-    fmt::print("{} MiB file, {} small files, median of {} runs; n/a: cannot run there\n",
-               sizes.fileMiB, sizes.smallFiles, sizes.runs);
-    fmt::print("{:<16}{:>9}{:>9}{:>15}{:>9}{:>15}{:>16}{:>24}\n", "workload", "plain", "bindfs",
-               "passthrough_ll", "tessarn", "tessarn/plain", "tessarn/bindfs",
-               "tessarn/passthrough_ll");
+    std::vector<std::string> columns = {"workload"};
+    columns.insert(columns.end(), targets.begin(), targets.end());
+    for (std::size_t other = 0; other + 1 < targets.size(); ++other)
+        columns.push_back("tessarn/" + targets[other]);
+    ResultTable table("passthrough",
+                      fmt::format("{} MiB file, {} small files, median of {} runs; n/a: cannot "
+                                  "run there",
+                                  sizes.fileMiB, sizes.smallFiles, sizes.runs),
+                      columns);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const auto& r = results[i];
-        fmt::print("{:<16}{}{}{}{}{}{}{}\n", rows[i].first, cell(r[0], 9, 1), cell(r[1], 9, 1),
-                   cell(r[2], 15, 1), cell(r[3], 9, 1), cell(r[3] / r[0], 15, 2),
-                   cell(r[3] / r[1], 16, 2), cell(r[3] / r[2], 24, 2));
+        std::vector<std::string> cells = {rows[i].first};
+        for (const double value : r)
+            cells.push_back(cell(value, 1));
+        for (std::size_t other = 0; other + 1 < r.size(); ++other)
+            cells.push_back(cell(r.back() / r[other], 2));
+        table.addRow(cells);
     }
+    return table;
 }
 
 } // namespace
@@ -221,20 +225,27 @@ int main(int argc, char** argv)
 
     const TessarnTest::TempDir scratch;
     const auto& root = scratch.path();
-    // plain, bindfs, passthrough_ll, tessarn: the last one is compared with each of the others.
+    // Each peer shows a source folder of its own; tessarn is mounted over its folder itself.
     std::vector<fs::path> dirs = {root / "plain", root / "bindfs", root / "passthrough_ll",
-                                  root / "Sync"};
-    const std::vector<fs::path> sources = {root / "bindfs-source", root / "passthrough_ll-source"};
-    for (const auto& dir : {dirs[0], dirs[1], dirs[2], dirs[3], sources[0], sources[1]})
+                                  root / "passthrough_hp", root / "Sync"};
+    const auto source = [&](std::size_t peer) { return root / (targets[peer] + "-source"); };
+    for (const auto& dir : dirs)
         fs::create_directory(dir);
-    for (const auto& dir : {dirs[0], sources[0], sources[1], dirs[3]})
-        buildTree(dir, sizes);
+    for (std::size_t peer = 1; peer + 1 < targets.size(); ++peer) {
+        fs::create_directory(source(peer));
+        buildTree(source(peer), sizes);
+    }
+    buildTree(dirs.front(), sizes);
+    buildTree(dirs.back(), sizes);
 
-    const auto bindfs = Mount::bindfs(sources[0], dirs[1]);
-    const auto passthroughLl = mountPassthroughLl(sources[1], dirs[2]);
+    const auto bindfs = Mount::bindfs(source(1), dirs[1], KernelCache::off);
+    const auto passthroughLl = mountPassthroughLl(source(2), dirs[2]);
+    const auto passthroughHp = mountPassthroughHp(source(3), dirs[3]);
     if (!passthroughLl)
         dirs[2].clear();
-    const auto tessarn = Mount::tessarn(dirs[3], (root / "no-client").string());
+    if (!passthroughHp)
+        dirs[3].clear();
+    const auto tessarn = Mount::tessarn(dirs[4], (root / "no-client").string());
 
     const std::vector<Row> rows = {
         {"seq write MiB/s", sequentialWrite}, {"seq read MiB/s", sequentialRead},
@@ -246,6 +257,6 @@ int main(int argc, char** argv)
         workloads.push_back(row.second);
     const auto results = measure(dirs, sizes, workloads);
 
-    printTable(rows, results, sizes);
+    resultTable(rows, results, sizes).report();
     return 0;
 }

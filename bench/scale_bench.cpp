@@ -4,7 +4,9 @@
 //
 //   tessarn_bench_scale [files, default 100000]
 #include "bench_mounts.h"
+#include "result_table.h"
 #include "test_support.h"
+#include "timed_run.h"
 
 #include <atomic>
 #include <fcntl.h>
@@ -44,11 +46,10 @@ void populate(const fs::path& root, int files)
 
 double timed(const std::string& command)
 {
-    const auto start = std::chrono::steady_clock::now();
-    const auto result = runProgram({"sh", "-c", command + " > /dev/null"}, std::chrono::hours(2));
-    if (result.status != 0)
-        throw std::runtime_error(command + " failed: " + result.err.substr(0, 500));
-    return secondsSince(start);
+    const auto run = runTimed({"sh", "-c", command + " > /dev/null"}, std::chrono::hours(2));
+    if (run.status != 0)
+        throw std::runtime_error(command + " failed: " + run.err.substr(0, 500));
+    return run.seconds;
 }
 
 long residentKiB(pid_t pid)
@@ -127,12 +128,15 @@ int main(int argc, char** argv)
     }
     const long after = residentKiB(mount.pid());
 
-    fmt::print("{} files in {} folders; seconds to walk them\n", files, folderCount(files));
-    fmt::print("{:<10} {:>10} {:>10} {:>14}\n", "walk", "plain", "tessarn", "tessarn/plain");
-    fmt::print("{:<10} {:>10.3f} {:>10.3f} {:>14.1f}\n", "find", plain.find, mounted.find,
-               mounted.find / plain.find);
-    fmt::print("{:<10} {:>10.3f} {:>10.3f} {:>14.1f}\n", "ls -lR", plain.list, mounted.list,
-               mounted.list / plain.list);
+    ResultTable table(
+        "scale",
+        fmt::format("{} files in {} folders; seconds to walk them", files, folderCount(files)),
+        {"walk", "plain", "tessarn", "tessarn/plain"});
+    table.addRow(
+        {"find", cell(plain.find, 3), cell(mounted.find, 3), cell(mounted.find / plain.find, 1)});
+    table.addRow(
+        {"ls -lR", cell(plain.list, 3), cell(mounted.list, 3), cell(mounted.list / plain.list, 1)});
+    table.report();
     fmt::print("daemon: at most {} descriptors open of a limit of {}; memory {:.1f} MiB before "
                "the walks, {:.1f} MiB after: {:.0f} bytes for each of the {} objects walked\n",
                peak, descriptorLimit(), before / 1024.0, after / 1024.0,

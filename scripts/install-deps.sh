@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo of Tessarn need, only those
-# missing.
+# Installs the Debian packages that building, testing and the demo of Tessarn need, or the
+# packages named as arguments instead; only those missing.
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config g++ clang libclang-rt-14-dev libfuse3-dev fuse3
           nlohmann-json3-dev libfmt-dev libgtest-dev libgmock-dev libsqlite3-dev qt6-base-dev bindfs attr
           procps man-db groff-base dpkg-dev file)
+[ $# -eq 0 ] || packages=("$@")
 
 missing=()
 for package in "${packages[@]}"; do
