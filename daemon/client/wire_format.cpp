@@ -72,23 +72,4 @@ std::vector<std::string_view> splitAt(std::string_view text, char separator)
     return pieces;
 }
 
-LineAssembler::Lines LineAssembler::feed(std::string_view bytes)
-{
-    Lines lines;
-    m_tail.append(bytes);
-    auto pieces = splitAt(m_tail, '\n');
-    const std::string tail(pieces.back());
-    pieces.pop_back();
-    for (const auto piece : pieces) {
-        if (!piece.empty())
-            lines.complete.emplace_back(piece);
-    }
-    m_tail = tail;
-    if (m_tail.size() > maxTail) {
-        lines.droppedBytes = m_tail.size();
-        m_tail.clear();
-    }
-    return lines;
-}
-
 } // namespace TessarnFuse

@@ -31,22 +31,4 @@ std::optional<std::int64_t> parseDecimal(std::string_view text, std::int64_t min
 
 std::vector<std::string_view> splitAt(std::string_view text, char separator);
 
-// Joins lines that the reads of a stream socket cut apart. The unfinished tail is kept for
-// the next read, up to a bound past which it is dropped as garbage.
-class LineAssembler {
-public:
-    static constexpr std::size_t maxTail = 64 * 1024;
-
-    struct Lines {
-        std::vector<std::string> complete; // non-empty lines, in order
-        std::size_t droppedBytes = 0;      // an overlong unfinished tail that was thrown away
-    };
-
-    Lines feed(std::string_view bytes);
-    void clear() { m_tail.clear(); }
-
-private:
-    std::string m_tail;
-};
-
 } // namespace TessarnFuse

@@ -1,5 +1,7 @@
 // The socket worker against a stand-in sync client on a real Unix socket.
+#include "client/line_assembler.h"
 #include "client/socket_thread.h"
+#include "client/wire_format.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>
@@ -80,12 +82,11 @@ protected:
         return waiter;
     }
 
-    // Posts a request and waits until the worker has written it.
+    // Posts a request and waits until the client has read it.
     std::shared_ptr<RecordingWaiter> sendRequest(std::int32_t id)
     {
         auto waiter = post(id);
         EXPECT_TRUE(client.readLine().has_value());
-        EXPECT_TRUE(waitUntil([&] { return jobs.get(id) == JobStatus::Sent; }));
         return waiter;
     }
 
@@ -118,7 +119,6 @@ TEST_F(SocketThreadTest, SendsVersionThenRequestsWithEscapesAndTracesThem)
     EXPECT_EQ(client.readLine(), R"(V2/HYDRATE_FILE:{"arguments":{"file":"/m/./new\nline\u001f\"q\"\\b)"
                                  "\xc3\xa9"
                                  R"(.txt","fileId":"fid","requester":"/usr/bin/cat"},"id":"13"})");
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Sent; }));
     EXPECT_EQ(waiter->armedFor(), 13) << "interrupts reach it from the moment it waits";
     finish();
     EXPECT_THAT(out, HasSubstr("Received user data message\nSending 0: VERSION  on SocketThread\n"
@@ -231,7 +231,7 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
 {
     connect();
     // Known from the connection itself, before any answer.
-    EXPECT_EQ(jobs.clientPid(), ::getpid());
+    EXPECT_EQ(worker.clientPid(), ::getpid());
     client.send("VERSION:1.0:1111\n");
     client.send("VERSION:1.0:client:2222:extra\n");
     client.send("VERSION:1.0:client:pid\n");
@@ -239,11 +239,11 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
     const auto waiter = sendRequest(13);
     client.send(resultAnswer(13, R"({"status":"OK"})"));
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Succeeded));
-    EXPECT_EQ(jobs.clientPid(), ::getpid());
+    EXPECT_EQ(worker.clientPid(), ::getpid());
     client.send("VERSION:1.0:client: 4242\n");
-    EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 4242; }));
+    EXPECT_TRUE(waitUntil([&] { return worker.clientPid() == 4242; }));
     client.send("VERSION:2.0:client:77\n");
-    EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 77; }));
+    EXPECT_TRUE(waitUntil([&] { return worker.clientPid() == 77; }));
     finish();
     EXPECT_THAT(err, HasSubstr("Invalid process id in the VERSION answer: pid\n"));
     EXPECT_THAT(out, HasSubstr("Got PID of the Desktop Client:  4242\n"));
@@ -255,7 +255,7 @@ TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsWithoutKillingTheP
     const auto waiter = sendRequest(13);
     client.closeConnection();
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed, 1s));
-    EXPECT_EQ(jobs.clientPid(), 0) << "whoever gets its pid next is not the client";
+    EXPECT_EQ(worker.clientPid(), 0) << "whoever gets its pid next is not the client";
     const auto later = post(14);
     EXPECT_TRUE(later->endedAs(HydrationEnd::Failed));
     finish();
@@ -289,7 +289,6 @@ TEST_F(SocketThreadTest, ManyRequestsWaitForASlowReaderWithoutLosingALine)
         ASSERT_TRUE(line.has_value()) << "request " << id;
         ASSERT_THAT(*line, testing::EndsWith(",\"id\":\"" + std::to_string(id) + "\"}"));
     }
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13 + count - 1) == JobStatus::Sent; }));
     for (const auto& waiter : waiters)
         EXPECT_TRUE(waiter->ends().empty());
 }
@@ -316,15 +315,15 @@ TEST_F(SocketThreadTest, WithoutAClientEveryRequestFails)
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed));
     finish();
     EXPECT_EQ(out.find("VERSION"), std::string::npos);
-    EXPECT_THAT(err, HasSubstr("write: "));
-    EXPECT_EQ(jobs.clientPid(), 0);
+    EXPECT_THAT(out, HasSubstr("Failed to send msg 13: V2/HYDRATE_FILE\n"));
+    EXPECT_EQ(worker.clientPid(), 0);
 }
 
 TEST_F(SocketThreadTest, ASocketPathTooLongForTheAddressIsRefused)
 {
     // Cut to 107 bytes, the path would name another socket: this one.
     const auto prefix = dir.path() / std::string(106 - dir.path().string().size(), 's');
-    ASSERT_EQ(prefix.string().size(), SocketThread::maxSocketPath);
+    ASSERT_EQ(prefix.string().size(), ClientConnection::maxSocketPath);
     FakeSyncClient other(prefix);
     worker.start(prefix.string() + "-longer");
     EXPECT_FALSE(other.accept(std::chrono::milliseconds(100)));
@@ -363,13 +362,20 @@ TEST(LineAssembler, KeepsTheUnfinishedTailForTheNextRead)
     EXPECT_EQ(lines.feed("d\n").complete, std::vector<std::string>{"C:d"});
 }
 
-TEST(LineAssembler, DropsAnOverlongTail)
+// Whether a line ends in the read that brings it or in a later one, past the limit it is
+// dropped up to its line feed, and the next line counts again.
+TEST(LineAssembler, DropsAnOverlongLineUpToItsLineFeed)
 {
     LineAssembler lines;
-    const std::string garbage(LineAssembler::maxTail + 1, 'x');
-    const auto dropped = lines.feed(garbage);
-    EXPECT_EQ(dropped.droppedBytes, garbage.size());
-    EXPECT_EQ(lines.feed("A:b\n").complete, std::vector<std::string>{"A:b"});
+    const std::string garbage(LineAssembler::maxLineLength + 1, 'x');
+    const auto whole = lines.feed(garbage + "\nA:b\n");
+    EXPECT_EQ(whole.droppedBytes, garbage.size());
+    EXPECT_EQ(whole.complete, std::vector<std::string>{"A:b"});
+
+    EXPECT_EQ(lines.feed(garbage).droppedBytes, garbage.size());
+    const auto rest = lines.feed("rest of it\nC:d\n");
+    EXPECT_EQ(rest.droppedBytes, 10u);
+    EXPECT_EQ(rest.complete, std::vector<std::string>{"C:d"});
 }
 
 TEST(ParseDecimal, ReadsLikeStrtolAndRefusesWhatIsNoNumber)

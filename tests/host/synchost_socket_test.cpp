@@ -29,6 +29,11 @@ TEST(LineBuffer, DropsALineThatGrowsTooLongAndGoesOnAfterIt)
     const auto lines = buffer.feed(piece + "\nNEXT:1\n");
     EXPECT_EQ(lines.complete, QList<QByteArray>{"NEXT:1"});
     EXPECT_EQ(lines.droppedBytes, piece.size());
+
+    const QByteArray whole(LineBuffer::maxLineLength + 1, 'y');
+    const auto inOneRead = buffer.feed(whole + "\nLAST:2\n");
+    EXPECT_EQ(inOneRead.complete, QList<QByteArray>{"LAST:2"}) << "however the line comes";
+    EXPECT_EQ(inOneRead.droppedBytes, whole.size());
 }
 
 TEST(SocketMessages, ReadsTheDaemonsRequests)
