@@ -11,8 +11,14 @@
 namespace TessarnFuse {
 
 namespace {
+
 constexpr std::size_t readChunk = 64 * 1024;
-}
+// A client that has just created its socket may not listen yet: the first tries come soon, then
+// one a second, which costs nothing while no client runs.
+constexpr auto firstRetry = std::chrono::milliseconds(50);
+constexpr auto slowestRetry = std::chrono::milliseconds(1000);
+
+} // namespace
 
 ClientConnection::~ClientConnection()
 {
@@ -22,26 +28,71 @@ ClientConnection::~ClientConnection()
 
 bool ClientConnection::open(const std::string& path)
 {
-    if (path.size() > maxSocketPath) {
+    m_path = path;
+    m_watch.setSocket(path);
+    if (m_path.size() > maxSocketPath) {
         printError("Not connecting: the socket path is longer than ", maxSocketPath,
-                   " bytes: ", path);
+                   " bytes: ", m_path);
         return false;
     }
+    const int error = tryToConnect();
+    if (error == 0)
+        return true;
+    printError("Not connected to the sync client at ", m_path, ": ", std::strerror(error),
+               "; connecting when it listens there");
+    retryLater(Clock::now(), true);
+    return false;
+}
+
+bool ClientConnection::reconnect(const pollfd& polled, Clock::time_point now)
+{
+    if (!m_nextTry)
+        return false;
+    const bool appeared = polled.fd >= 0 && polled.fd == m_watch.fd() && polled.revents != 0 &&
+                          m_watch.socketNamed();
+    if (!appeared && now < *m_nextTry)
+        return false;
+    if (tryToConnect() == 0)
+        return true;
+    retryLater(now, appeared);
+    return false;
+}
+
+void ClientConnection::retryLater(Clock::time_point now, bool soon)
+{
+    m_retryDelay = soon ? Clock::duration(firstRetry)
+                        : std::min<Clock::duration>(m_retryDelay * 2, slowestRetry);
+    m_nextTry = now + m_retryDelay;
+    m_watch.watch();
+}
+
+int ClientConnection::msUntilRetry(Clock::time_point now) const
+{
+    if (connected() || !m_nextTry)
+        return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*m_nextTry - now);
+    return static_cast<int>(std::max<std::int64_t>(wait.count(), 0));
+}
+
+int ClientConnection::tryToConnect()
+{
     // Close-on-exec: FUSE's unmount helper must not keep the connection open after we close it.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return false;
+        return errno;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.data(), path.size());
+    std::memcpy(address.sun_path, m_path.data(), m_path.size());
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) < 0) {
+        const int error = errno;
         // A socket that never connected would wake the worker's poll for ever.
         ::close(fd);
-        return false;
+        return error;
     }
     m_fd = fd;
+    m_watch.unwatch();
     learnClientPid();
-    return true;
+    return 0;
 }
 
 // The kernel knows who listens at the other end: from this moment on the client's own opens
@@ -60,6 +111,8 @@ void ClientConnection::learnClientPid()
 
 pollfd ClientConnection::pollEntry() const
 {
+    if (!connected())
+        return {m_watch.fd(), POLLIN, 0};
     return {m_fd, static_cast<short>(m_outgoing.empty() ? POLLIN : POLLIN | POLLOUT), 0};
 }
 
@@ -141,6 +194,7 @@ void ClientConnection::lose(const char* reason)
     m_clientPid = 0;
     m_incoming.clear();
     m_outgoing.clear();
+    retryLater(Clock::now(), true);
 }
 
 } // namespace TessarnFuse

@@ -1,14 +1,18 @@
-// The daemon's end of the sync client's socket: it connects, writes the lines it is given
-// without ever blocking, and reads the client's lines the moment they come. The socket worker's
-// own; only the client's process id is read by other threads, by every open.
+// The daemon's end of the sync client's socket: it connects, again whenever there is no
+// connection, writes the lines it is given without ever blocking, and reads the client's lines
+// the moment they come. The socket worker's own; only the client's process id is read by other
+// threads, by every open.
 #pragma once
 
 #include "client/line_assembler.h"
+#include "client/socket_watch.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <vector>
@@ -17,6 +21,7 @@ namespace TessarnFuse {
 
 class ClientConnection {
 public:
+    using Clock = std::chrono::steady_clock;
     // The longest path that fits the address of a Unix socket with its terminating NUL.
     static constexpr std::size_t maxSocketPath = 107;
 
@@ -25,11 +30,17 @@ public:
     ClientConnection(const ClientConnection&) = delete;
     ClientConnection& operator=(const ClientConnection&) = delete;
 
-    // Whether a connection is made.
+    // The first try; when it fails, says why on standard error. Whether it connected.
     bool open(const std::string& path);
+    // Without a connection: tries again at once when the socket's name shows up in its folder,
+    // else when the next try is due. Whether it connected just now.
+    bool reconnect(const pollfd& polled, Clock::time_point now);
     bool connected() const { return m_fd >= 0; }
-    // What the worker's poll watches: the socket, for writing too while lines wait.
+    // What the worker's poll watches: the socket, for writing too while lines wait; without a
+    // connection, the socket's folder.
     pollfd pollEntry() const;
+    // How long the worker may sleep before the next try, -1 for as long as it likes.
+    int msUntilRetry(Clock::time_point now) const;
 
     // Queues the line and writes what the socket takes now; false when the connection is gone.
     bool send(std::string line, std::int32_t id);
@@ -51,10 +62,17 @@ private:
         std::size_t written = 0;
     };
 
+    // 0, or the reason the connection was not made.
+    int tryToConnect();
+    void retryLater(Clock::time_point now, bool soon);
     void learnClientPid();
     void take(std::string_view bytes, std::vector<std::string>& lines);
 
+    std::string m_path;
     int m_fd = -1;
+    SocketWatch m_watch;
+    std::optional<Clock::time_point> m_nextTry; // nothing: never again
+    Clock::duration m_retryDelay{};
     LineAssembler m_incoming;
     std::deque<Outgoing> m_outgoing;
     // Read by every open: no lock.

@@ -4,6 +4,7 @@
 #include "client/wire_format.h"
 #include "startup/console.h"
 
+#include <algorithm>
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <sys/eventfd.h>
@@ -109,24 +110,40 @@ void SocketThread::stop()
 
 void SocketThread::run()
 {
-    // The client's first line is the answer to this.
     if (m_connection.open(m_socketPath))
-        push(std::make_shared<ThreadMsg>(ThreadMsg{
-            MsgKind::UserData, std::make_shared<MsgData>(MsgData{versionCommand, "", "", 0, ""}), nullptr, 0}));
+        announce();
     m_started.set_value();
     for (;;) {
+        // A descriptor of -1 is left out.
         pollfd watched[2] = {{m_wake, POLLIN, 0}, m_connection.pollEntry()};
-        const int ready = ::poll(watched, watched[1].fd >= 0 ? 2 : 1, m_jobs->msUntilDue(JobTable::Clock::now()));
+        const int ready = ::poll(watched, 2, pollTimeout());
         try {
             if (ready > 0 && (watched[0].revents & POLLIN) && !handleInbox())
                 return;
-            if (ready > 0)
-                serveConnection(watched[1]);
+            serveConnection(watched[1]);
             endWithoutAnswer();
         } catch (const std::exception& e) {
             printError("Socket worker: ", e.what());
         }
     }
+}
+
+// Each new connection begins with VERSION: the client's first line answers it.
+void SocketThread::announce()
+{
+    push(std::make_shared<ThreadMsg>(ThreadMsg{
+        MsgKind::UserData, std::make_shared<MsgData>(MsgData{versionCommand, "", "", 0, ""}),
+        nullptr, 0}));
+}
+
+int SocketThread::pollTimeout() const
+{
+    const auto now = JobTable::Clock::now();
+    const int jobs = m_jobs->msUntilDue(now);
+    const int connection = m_connection.msUntilRetry(now);
+    if (jobs < 0 || connection < 0)
+        return std::max(jobs, connection);
+    return std::min(jobs, connection);
 }
 
 // False once the worker must end.
@@ -211,7 +228,12 @@ bool SocketThread::sendMessage(const MsgData& data)
 
 void SocketThread::serveConnection(const pollfd& polled)
 {
-    if (polled.fd < 0 || !m_connection.connected() || polled.fd != m_connection.pollEntry().fd)
+    if (!m_connection.connected()) {
+        if (m_connection.reconnect(polled, JobTable::Clock::now()))
+            announce();
+        return;
+    }
+    if (polled.fd != m_connection.pollEntry().fd)
         return;
     if (polled.revents & POLLOUT)
         m_connection.flush();

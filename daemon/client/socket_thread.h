@@ -42,7 +42,8 @@ public:
     SocketThread(const SocketThread&) = delete;
     SocketThread& operator=(const SocketThread&) = delete;
 
-    // Starts the worker and connects; a failed connection only makes later sends fail. A request
+    // Starts the worker and connects, or says on standard error that it cannot yet. Without a
+    // connection, requests fail, and the worker connects again as soon as it can. A request
     // without answer or progress for the stall limit ends as timed out; zero means never.
     bool start(const std::string& socketPath,
                std::chrono::milliseconds stallLimit = std::chrono::milliseconds::zero());
@@ -58,6 +59,8 @@ public:
 
 private:
     void run();
+    void announce();
+    int pollTimeout() const;
     void push(std::shared_ptr<ThreadMsg> message);
     bool handleInbox();
     void handleUserDataOrFail(const ThreadMsg& message);

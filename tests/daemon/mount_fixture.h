@@ -16,7 +16,7 @@ namespace TessarnTest {
 struct MountOptions {
     std::vector<std::string> flags;              // before the mount point, e.g. "-d", "-p"
     std::vector<std::string> extraFuseArguments; // after "--"
-    std::string socketPath;                      // default: a path where nobody listens
+    std::string socketPath; // default: a path where nobody listens, which the daemon may say
     std::vector<std::string> environment;
     // Standard error lines that may appear, by their beginning.
     std::vector<std::string> allowedErrors;

@@ -249,18 +249,20 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
     EXPECT_THAT(out, HasSubstr("Got PID of the Desktop Client:  4242\n"));
 }
 
-TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsWithoutKillingTheProcess)
+// The client's end closes: what waited fails, and the worker connects again, with VERSION first.
+TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsAndIsMadeAgain)
 {
     connect();
     const auto waiter = sendRequest(13);
     client.closeConnection();
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed, 1s));
-    EXPECT_EQ(worker.clientPid(), 0) << "whoever gets its pid next is not the client";
-    const auto later = post(14);
-    EXPECT_TRUE(later->endedAs(HydrationEnd::Failed));
+    ASSERT_TRUE(client.accept(2s));
+    EXPECT_EQ(client.readLine(), versionRequest);
+    const auto later = sendRequest(14);
+    client.send(resultAnswer(14, R"({"status":"OK"})"));
+    EXPECT_TRUE(later->endedAs(HydrationEnd::Succeeded));
     finish();
     EXPECT_THAT(err, HasSubstr("Socket API connection lost: the sync client closed the connection"));
-    EXPECT_THAT(out, HasSubstr("Failed to send msg 14: V2/HYDRATE_FILE\n"));
 }
 
 TEST_F(SocketThreadTest, WritingToAPeerThatReadsNoMoreFailsInsteadOfRaisingSigpipe)
@@ -310,12 +312,15 @@ TEST_F(SocketThreadTest, ARequestWithoutAnswerOrProgressTimesOut)
 
 TEST_F(SocketThreadTest, WithoutAClientEveryRequestFails)
 {
-    worker.start((dir.path() / "nobody-listens").string());
+    const auto nobody = (dir.path() / "nobody-listens").string();
+    worker.start(nobody);
     const auto waiter = post(13);
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed));
     finish();
     EXPECT_EQ(out.find("VERSION"), std::string::npos);
     EXPECT_THAT(out, HasSubstr("Failed to send msg 13: V2/HYDRATE_FILE\n"));
+    EXPECT_EQ(err, "Not connected to the sync client at " + nobody +
+                       ": No such file or directory; connecting when it listens there\n");
     EXPECT_EQ(worker.clientPid(), 0);
 }
 

@@ -21,14 +21,6 @@ std::string patternContent(std::size_t size, unsigned seed)
     return content;
 }
 
-std::size_t occurrences(const std::string& text, std::string_view word)
-{
-    std::size_t count = 0;
-    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-        ++count;
-    return count;
-}
-
 std::optional<VDK::SyncJournalFileRecord> journalRow(const fs::path& journal,
                                                      const std::string& relativePath)
 {

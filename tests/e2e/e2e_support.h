@@ -15,8 +15,6 @@ using namespace std::chrono_literals;
 // Bytes that differ from file to file and from place to place within a file.
 std::string patternContent(std::size_t size, unsigned seed);
 
-std::size_t occurrences(const std::string& text, std::string_view word);
-
 std::optional<VDK::SyncJournalFileRecord> journalRow(const std::filesystem::path& journal,
                                                      const std::string& relativePath);
 
