@@ -40,7 +40,11 @@ void handleResult(const std::string& payload, JobTable& jobs)
         return;
     }
     printLine("Setting Job ID ", *id, " to result ", succeeded ? 0 : -1);
-    waiter->finished(succeeded ? HydrationEnd::Succeeded : HydrationEnd::Failed);
+    if (succeeded)
+        waiter->finished(HydrationEnd::Succeeded);
+    else
+        waiter->finished({HydrationEnd::Failed,
+                          answer.errorName.empty() ? 0 : errnoNamed(answer.errorName)});
 }
 
 void handleVersion(std::string_view payload, ClientConnection& connection)

@@ -23,6 +23,13 @@ enum class HydrationEnd {
     NotQueued,  // no worker to send it
 };
 
+struct HydrationOutcome {
+    HydrationOutcome(HydrationEnd end, int namedError = 0) : end(end), namedError(namedError) {}
+
+    HydrationEnd end;
+    int namedError; // with Failed: the errno the client's answer named, 0 when it named none
+};
+
 // Whoever waits for a request: told its end, and asked about the download's progress while no
 // answer has come. The first end told is the one that counts: after a failure of the worker
 // itself a second may follow.
@@ -36,7 +43,7 @@ public:
     // After an interrupt: whether the caller is being ended. Any other signal (a child's end, a
     // timer) leaves the open waiting, as an open of a plain file would not fail for it.
     virtual bool callerDying() = 0;
-    virtual void finished(HydrationEnd end) = 0;
+    virtual void finished(HydrationOutcome outcome) = 0;
 };
 
 using Waiters = std::vector<std::shared_ptr<HydrationWaiter>>;

@@ -105,13 +105,13 @@ bool WaitingOpen::callerDying()
     return killPending(status, "\nSigPnd:") || killPending(status, "\nShdPnd:");
 }
 
-void WaitingOpen::finished(HydrationEnd end)
+void WaitingOpen::finished(HydrationOutcome outcome)
 {
     if (m_answered.exchange(true))
         return;
     const ServingCaller serving(m_caller);
     try {
-        const int result = logEnd(end);
+        const int result = logEnd(outcome);
         if (result < 0)
             Operations::replyResult(m_request, result);
         else
@@ -122,10 +122,10 @@ void WaitingOpen::finished(HydrationEnd end)
     }
 }
 
-int WaitingOpen::logEnd(HydrationEnd end) const
+int WaitingOpen::logEnd(const HydrationOutcome& outcome) const
 {
     const LogPath path(m_path);
-    switch (end) {
+    switch (outcome.end) {
     case HydrationEnd::Succeeded:
         logOperation(path, operation, 1, "Found in job queue %d", 0);
         logOperation(path, operation, 1, "Sucessfully finished job %d", m_id);
@@ -140,16 +140,26 @@ int WaitingOpen::logEnd(HydrationEnd end) const
         break;
     case HydrationEnd::TimedOut:
         logOperation(path, operation, 20, "TIMEOUT - no answer from client");
-        return -ENOENT;
+        return -ETIMEDOUT;
     case HydrationEnd::Interrupted:
         logOperation(path, operation, -1, "Interrupted, giving up job %d", m_id);
         return -EINTR;
     case HydrationEnd::Stopping:
         logOperation(path, operation, -1, "Daemon stopping, giving up job %d", m_id);
-        return -ENOENT;
+        return -EIO;
     }
     logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
-    return -ENOENT;
+    return -failure(outcome.namedError);
+}
+
+// Only a file that lost its last name while its open waited is really gone; an error that the
+// client does not name is an error of the input, as a failing disk's would be.
+int WaitingOpen::failure(int namedError) const
+{
+    struct stat st {};
+    if (::fstat(m_inode->fd(), &st) == 0 && st.st_nlink == 0)
+        return ENOENT;
+    return namedError != 0 ? namedError : EIO;
 }
 
 } // namespace TessarnFuse

@@ -127,9 +127,10 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
     // Connected after the plug-in's own handlers, so the answer goes out only once the
     // plug-in has updated the journal and the record.
     const QByteArray fileId = request.fileId;
-    connect(job, &VDK::HydrationJob::finished, this, [this, fileId] { jobEnded(fileId, {}); });
-    connect(job, &VDK::HydrationJob::error, this,
-            [this, fileId](const QString& message) { jobEnded(fileId, message); });
+    connect(job, &VDK::HydrationJob::finished, this, [this, fileId] { jobEnded(fileId, {}, 0); });
+    connect(job, &VDK::HydrationJob::error, this, [this, fileId, job](const QString& message) {
+        jobEnded(fileId, message, job->systemError());
+    });
     job->setThrottle(m_throttle.latency, m_throttle.bytesPerSecond);
     job->start();
     return {};
@@ -151,7 +152,7 @@ QString HydrationService::completionFailure(const QByteArray& fileId, const QStr
     return {};
 }
 
-void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
+void HydrationService::jobEnded(const QByteArray& fileId, QString failure, int systemError)
 {
     const Running running = m_running.take(fileId);
     if (failure.isEmpty())
@@ -165,7 +166,7 @@ void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
         reportLine(QStringLiteral("failed %1 after %2 s: %3")
                        .arg(running.relativePath, seconds(running.clock), failure));
     for (const Waiter& waiter : running.waiters)
-        answer(waiter, failure);
+        answer(waiter, failure, systemError);
 }
 
 void HydrationService::reportProgress() const
@@ -180,9 +181,9 @@ void HydrationService::reportProgress() const
     }
 }
 
-void HydrationService::answer(const Waiter& waiter, const QString& failure)
+void HydrationService::answer(const Waiter& waiter, const QString& failure, int systemError)
 {
-    SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
+    SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure, systemError));
 }
 
 } // namespace SyncHost

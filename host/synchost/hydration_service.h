@@ -57,11 +57,11 @@ private:
     };
 
     // OK when failure is empty.
-    static void answer(const Waiter& waiter, const QString& failure);
+    static void answer(const Waiter& waiter, const QString& failure, int systemError = 0);
     void serve(const Waiter& waiter, const HydrationRequest& request);
     // The reason the request cannot be served, or nothing once the file is on its way or here.
     QString startHydration(const Waiter& waiter, const HydrationRequest& request);
-    void jobEnded(const QByteArray& fileId, QString failure);
+    void jobEnded(const QByteArray& fileId, QString failure, int systemError);
     QString completionFailure(const QByteArray& fileId, const QString& target);
     void reportProgress() const;
 

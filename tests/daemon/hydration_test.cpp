@@ -165,15 +165,25 @@ TEST_F(HydrationTest, TheFirstOpenSendsTheExactRequestAndGetsTheContent)
     EXPECT_EQ(finish(second).out, "bee");
 }
 
-TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithEnoent)
+// The opener learns what kept the content from coming, when the client says it.
+TEST_F(HydrationTest, AnErrorAnswerFailsTheOpenWithTheErrorTheClientNamesElseEio)
 {
     MountOptions options;
-    options.allowedErrors = {"Error from socket API for Id 13: "};
+    options.allowedErrors = {"Error from socket API for Id "};
     start(options);
-    const auto [app, request] = waitingOpen("a.txt");
-    client->send(resultAnswer(request.id, R"({"error":"download failed"})"));
-    EXPECT_EQ(finish(app).status, ENOENT);
-    EXPECT_EQ(fs::file_size(mount->underneath("a.txt")), 0u);
+    const std::vector<std::pair<std::string, int>> answers{
+        {R"({"error":"download failed"})", EIO},
+        {R"({"error":"No space left on device","errno":"ENOSPC"})", ENOSPC},
+        {R"({"error":"Disk quota exceeded","errno":"EDQUOT"})", EDQUOT},
+        {R"({"error":"gone on the server","errno":"ENOENT"})", ENOENT},
+    };
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const auto name = "f" + std::to_string(i);
+        const auto [app, request] = waitingOpen(name);
+        client->send(resultAnswer(request.id, answers[i].first));
+        EXPECT_EQ(finish(app).status, answers[i].second) << answers[i].first;
+        EXPECT_EQ(fs::file_size(mount->underneath(name)), 0u);
+    }
 }
 
 TEST_F(HydrationTest, AnAnswerSplitAcrossReadsIsUnderstood)
@@ -257,7 +267,7 @@ TEST_F(HydrationTest, TheClientIsKnownFromItsConnectionAndForgottenWithIt)
     ASSERT_TRUE(waitUntil([&] { return mount->daemonErrors().find("connection lost") != std::string::npos; }));
     const int fd = ::open(mount->path("a.txt").c_str(), O_RDONLY);
     EXPECT_EQ(fd, -1) << "a placeholder opened as an empty file";
-    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(errno, EIO);
     if (fd >= 0)
         ::close(fd);
 }
@@ -405,7 +415,7 @@ TEST_F(HydrationTest, ARequestWithoutAnswerOrProgressTimesOut)
     start(withFlags({"-d", "-i", config.string()}));
     const auto [app, request] = waitingOpen("a.txt");
     const auto asked = std::chrono::steady_clock::now();
-    EXPECT_EQ(finish(app).status, ENOENT);
+    EXPECT_EQ(finish(app).status, ETIMEDOUT);
     EXPECT_GE(std::chrono::steady_clock::now() - asked, 900ms);
     EXPECT_THAT(mount->daemonOutput(), testing::HasSubstr("TIMEOUT - no answer from client ./a.txt"));
 }
@@ -418,7 +428,7 @@ TEST_F(HydrationTest, ALostConnectionFailsTheWaitingOpen)
     const auto [app, request] = waitingOpen("a.txt");
     const auto closed = std::chrono::steady_clock::now();
     client->closeConnection();
-    EXPECT_EQ(finish(app).status, ENOENT);
+    EXPECT_EQ(finish(app).status, EIO);
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 3s);
 }
 
@@ -439,7 +449,7 @@ TEST_F(HydrationTest, TheClientMayComeAfterTheDaemonAndComeBack)
     const auto failsAtOnce = [&](const std::string& name) {
         makePlaceholder(name, 5);
         const auto opened = std::chrono::steady_clock::now();
-        EXPECT_EQ(runApp(name).status, ENOENT) << name;
+        EXPECT_EQ(runApp(name).status, EIO) << name;
         EXPECT_LT(std::chrono::steady_clock::now() - opened, 1s) << name;
     };
     failsAtOnce("before.txt");
@@ -464,17 +474,17 @@ TEST_F(HydrationTest, StoppingTheDaemonEndsWaitingOpens)
     ::kill(mount->daemonPid(), SIGTERM);
     EXPECT_EQ(mount->waitForExit(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
-    EXPECT_EQ(finish(app).status, ENOENT);
+    EXPECT_EQ(finish(app).status, EIO);
 }
 
-TEST(HydrationWithoutClient, OpensOfPlaceholdersFailQuicklyWithEnoent)
+TEST(HydrationWithoutClient, OpensOfPlaceholdersFailQuicklyWithEio)
 {
     MountedFolder mount;
     writeFile(mount.path("a.txt"));
     writeRecord(mount.path("a.txt"), Tessarn::PlaceHolderAttributes::create("", "e", "f", 5));
     const auto started = std::chrono::steady_clock::now();
     const auto result = runProgram({TESSARN_OPEN_PROBE, mount.path("a.txt").string()});
-    EXPECT_EQ(result.status, ENOENT);
+    EXPECT_EQ(result.status, EIO);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 }
 

@@ -31,10 +31,11 @@ public:
     void waiting(std::int32_t id) override { m_armedFor = id; }
     bool progressed() override { return m_moving; }
     bool callerDying() override { return m_dying; }
-    void finished(HydrationEnd end) override
+    void finished(HydrationOutcome outcome) override
     {
         std::lock_guard lock(m_mutex);
-        m_ends.push_back(end);
+        m_ends.push_back(outcome.end);
+        m_namedError = outcome.namedError;
     }
 
     std::int32_t armedFor() const { return m_armedFor; }
@@ -44,6 +45,11 @@ public:
     {
         std::lock_guard lock(m_mutex);
         return m_ends;
+    }
+    int namedError() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_namedError;
     }
     bool endedAs(HydrationEnd end, std::chrono::milliseconds timeout = 5s) const
     {
@@ -56,6 +62,7 @@ private:
     std::atomic<bool> m_dying{true};
     mutable std::mutex m_mutex;
     std::vector<HydrationEnd> m_ends;
+    int m_namedError = 0;
 };
 
 class SocketThreadTest : public testing::Test {
@@ -154,6 +161,27 @@ TEST_F(SocketThreadTest, AnswersEndTheirRequestsTheMomentTheyArrive)
     EXPECT_THAT(out, HasSubstr("Setting Job ID 17 to result 0\n"));
     EXPECT_THAT(err, HasSubstr("Error from socket API for Id 14: no such file\n"));
     EXPECT_EQ(waiters[0]->ends().size(), 1u) << "a request ends once";
+}
+
+// A failure answer may name the system's error behind it; the waiter learns it, and a name that
+// an opener should not see counts as a plain I/O error.
+TEST_F(SocketThreadTest, AFailureAnswerCarriesTheErrorTheClientNames)
+{
+    connect();
+    const std::vector<std::pair<std::string, int>> answers{
+        {R"({"error":"full","errno":"ENOSPC"})", ENOSPC},
+        {R"({"error":"over quota","errno":"EDQUOT"})", EDQUOT},
+        {R"({"error":"odd","errno":"EAGAIN"})", EIO},
+        {R"({"error":"odd","errno":28})", 0},
+        {R"({"error":"plain"})", 0},
+    };
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const auto id = static_cast<std::int32_t>(13 + i);
+        const auto waiter = sendRequest(id);
+        client.send(resultAnswer(id, answers[i].first));
+        EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed)) << answers[i].first;
+        EXPECT_EQ(waiter->namedError(), answers[i].second) << answers[i].first;
+    }
 }
 
 TEST_F(SocketThreadTest, AnInterruptEndsTheRequestAndALaterAnswerFindsNothing)

@@ -293,6 +293,8 @@ TEST_F(FilesOnDemand, ADownloadThatCannotCompleteFailsItsOpenerAndLeavesAnEmptyP
         ASSERT_TRUE(status.has_value()) << "the open hangs";
         EXPECT_NE(*status, 0);
         EXPECT_EQ(readFile(outputs.path() / names[i]), "");
+        EXPECT_NE(readFile(outputs.path() / (names[i] + ".err")).find("Input/output error"),
+                  std::string::npos);
         EXPECT_EQ(fs::file_size(hosted.underneath(names[i])), 0u) << "the partial bytes are gone";
     }
     expectCleanPlaceholder(hosted, "shrinking.bin", size);
@@ -319,6 +321,7 @@ TEST_F(FilesOnDemand, ADownloadThatFillsTheDiskFailsAndGivesTheSpaceBack)
     const ProgramResult failed = readWithProcess(hosted.local("big.bin"));
     EXPECT_NE(failed.status, 0);
     EXPECT_EQ(failed.out, "");
+    EXPECT_NE(failed.err.find("No space left on device"), std::string::npos) << failed.err;
     EXPECT_NE(hosted.hostOutput().find("failed big.bin after"), std::string::npos);
     EXPECT_NE(hosted.hostOutput().find("No space left on device"), std::string::npos)
         << hosted.hostOutput();

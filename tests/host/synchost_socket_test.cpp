@@ -1,6 +1,7 @@
 // synchost's reading and writing of socket API lines.
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <line_buffer.h>
 #include <socket_messages.h>
@@ -90,4 +91,12 @@ TEST(SocketMessages, AnswersAreSingleLinesTheDaemonReads)
         QJsonDocument::fromJson(failed.mid(failed.indexOf(':') + 1).chopped(1)).object();
     EXPECT_EQ(failedObject.value(u"arguments").toObject(),
               (QJsonObject{{QStringLiteral("error"), QStringLiteral("gone:\nreally \"gone\"")}}));
+
+    const QByteArray full = hydrationAnswer("15", QStringLiteral("No space left on device"), ENOSPC);
+    EXPECT_EQ(QJsonDocument::fromJson(full.mid(full.indexOf(':') + 1).chopped(1))
+                  .object()
+                  .value(u"arguments")
+                  .toObject(),
+              (QJsonObject{{QStringLiteral("error"), QStringLiteral("No space left on device")},
+                           {QStringLiteral("errno"), QStringLiteral("ENOSPC")}}));
 }

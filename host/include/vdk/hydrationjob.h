@@ -18,6 +18,7 @@
 namespace VDK {
 
 class Vfs;
+struct DownloadFailure;
 
 class HydrationJob : public QObject {
     Q_OBJECT
@@ -48,6 +49,9 @@ public:
     void start();
     // The bytes written into the device so far; may be read from any thread.
     qint64 bytesWritten() const { return m_bytesWritten; }
+    // After error(): the system's error number behind it (a full disk, a file gone on the
+    // server), 0 when the system did not say why.
+    int systemError() const { return m_systemError; }
 
 Q_SIGNALS:
     void finished();
@@ -55,9 +59,8 @@ Q_SIGNALS:
 
 private:
     void begin();
-    QString openTransfer();
-    // Ends the job; failure is the reason, empty on success.
-    void finish(const QString& failure);
+    DownloadFailure openTransfer();
+    void finish(const DownloadFailure& failure);
 
     QPointer<Vfs> m_vfs;
     QByteArray m_fileId;
@@ -69,6 +72,7 @@ private:
     std::chrono::milliseconds m_latency{0};
     qint64 m_bytesPerSecond = 0;
     std::atomic<qint64> m_bytesWritten{0};
+    int m_systemError = 0;
     // Last, so that it is stopped and joined before anything it uses goes away.
     std::jthread m_transfer;
 };
