@@ -66,7 +66,7 @@ std::shared_ptr<HydrationWaiter> JobTable::takeIfGivenUp(std::int32_t id)
         waiter = found->second.waiter;
     }
     // Reads /proc: outside the lock.
-    if (waiter->callerDying())
+    if (waiter->callerGivesUp())
         return take(id);
     std::lock_guard lock(m_mutex);
     m_interrupted.insert(id);

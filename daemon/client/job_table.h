@@ -40,9 +40,10 @@ public:
     virtual void waiting(std::int32_t id) = 0;
     // Whether the download went on since the last time this was asked.
     virtual bool progressed() = 0;
-    // After an interrupt: whether the caller is being ended. Any other signal (a child's end, a
-    // timer) leaves the open waiting, as an open of a plain file would not fail for it.
-    virtual bool callerDying() = 0;
+    // After an interrupt: whether the caller is being ended or asked to stop (Ctrl-C, SIGTERM,
+    // SIGHUP, SIGQUIT). Any other signal (a child's end, a timer) leaves the open waiting, as an
+    // open of a plain file would not fail for it.
+    virtual bool callerGivesUp() = 0;
     virtual void finished(HydrationOutcome outcome) = 0;
 };
 

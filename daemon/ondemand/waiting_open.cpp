@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -35,15 +36,26 @@ void callerGaveUp(fuse_req_t, void* id) noexcept
     }
 }
 
-// A signal that ends a process is turned into SIGKILL pending for each of its threads.
-bool killPending(const std::string& status, std::string_view field)
+// A set of signals as /proc shows it: a bit for each, SIGHUP's the lowest.
+std::uint64_t signalSet(const std::string& status, std::string_view field)
 {
     const auto at = status.find(field);
     if (at == std::string::npos)
-        return false;
-    const auto pending = std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
-    return (pending >> (SIGKILL - 1)) & 1;
+        return 0;
+    return std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
 }
+
+constexpr std::uint64_t signalBit(int signal)
+{
+    return std::uint64_t{1} << (signal - 1);
+}
+
+// A signal that ends a process by its default action is turned into SIGKILL pending for each of
+// its threads. The others that ask a process to stop count whether the application handles them
+// or not, as Python, most GUI toolkits and shells with a trap do: a handler runs only once the
+// open has returned. A timer's signal or a child's end is no reason to fail an open.
+constexpr std::uint64_t stopSignals = signalBit(SIGKILL) | signalBit(SIGINT) |
+                                      signalBit(SIGTERM) | signalBit(SIGHUP) | signalBit(SIGQUIT);
 
 } // namespace
 
@@ -96,13 +108,17 @@ bool WaitingOpen::progressed()
     return moved;
 }
 
-bool WaitingOpen::callerDying()
+// FUSE names the calling thread: its status shows the signals pending for the thread itself and
+// for its whole process. They stay pending while the thread waits for the open's answer. A
+// signal the thread blocks does not interrupt it, so it waits for the application's say.
+bool WaitingOpen::callerGivesUp()
 {
     std::ifstream file("/proc/" + std::to_string(m_caller.pid) + "/status");
     if (!file)
         return true; // gone already
     const std::string status((std::istreambuf_iterator<char>(file)), {});
-    return killPending(status, "\nSigPnd:") || killPending(status, "\nShdPnd:");
+    const auto pending = signalSet(status, "\nSigPnd:") | signalSet(status, "\nShdPnd:");
+    return (pending & stopSignals & ~signalSet(status, "\nSigBlk:")) != 0;
 }
 
 void WaitingOpen::finished(HydrationOutcome outcome)

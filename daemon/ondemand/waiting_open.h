@@ -24,7 +24,7 @@ public:
 
     void waiting(std::int32_t id) override;
     bool progressed() override;
-    bool callerDying() override;
+    bool callerGivesUp() override;
     void finished(HydrationOutcome outcome) override;
 
 private:

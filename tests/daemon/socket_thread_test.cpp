@@ -30,7 +30,7 @@ class RecordingWaiter : public HydrationWaiter {
 public:
     void waiting(std::int32_t id) override { m_armedFor = id; }
     bool progressed() override { return m_moving; }
-    bool callerDying() override { return m_dying; }
+    bool callerGivesUp() override { return m_givingUp; }
     void finished(HydrationOutcome outcome) override
     {
         std::lock_guard lock(m_mutex);
@@ -40,7 +40,7 @@ public:
 
     std::int32_t armedFor() const { return m_armedFor; }
     void keepMoving(bool moving) { m_moving = moving; }
-    void setDying(bool dying) { m_dying = dying; }
+    void setGivingUp(bool givingUp) { m_givingUp = givingUp; }
     std::vector<HydrationEnd> ends() const
     {
         std::lock_guard lock(m_mutex);
@@ -59,7 +59,7 @@ public:
 private:
     std::atomic<std::int32_t> m_armedFor{0};
     std::atomic<bool> m_moving{false};
-    std::atomic<bool> m_dying{true};
+    std::atomic<bool> m_givingUp{true};
     mutable std::mutex m_mutex;
     std::vector<HydrationEnd> m_ends;
     int m_namedError = 0;
@@ -201,16 +201,16 @@ TEST_F(SocketThreadTest, AnInterruptEndsTheRequestAndALaterAnswerFindsNothing)
     EXPECT_EQ(waiter->ends(), std::vector{HydrationEnd::Interrupted});
 }
 
-// A caller that merely handles a signal keeps waiting; one that a later signal ends gives up.
-TEST_F(SocketThreadTest, OnlyACallerBeingEndedGivesUpItsRequest)
+// A caller that merely handles a signal keeps waiting; one that a later signal stops gives up.
+TEST_F(SocketThreadTest, OnlyACallerAskedToStopGivesUpItsRequest)
 {
     connect();
     const auto waiter = sendRequest(13);
-    waiter->setDying(false);
+    waiter->setGivingUp(false);
     worker.interrupt(13);
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(waiter->ends().empty());
-    waiter->setDying(true);
+    waiter->setGivingUp(true);
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Interrupted, 1s));
 }
 

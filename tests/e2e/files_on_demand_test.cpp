@@ -3,6 +3,7 @@
 #include "e2e_support.h"
 #include "hosted_folder.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -263,6 +264,44 @@ TEST_F(FilesOnDemand, ASlowDownloadDoesNotHoldUpTheOthers)
     EXPECT_GE(std::chrono::steady_clock::now() - started, 2s)
         << "2 MiB at 1 MiB/s take two seconds";
     EXPECT_EQ(readFile(outputs.path() / "large").size(), 2u * 1024 * 1024);
+}
+
+// Ctrl-C ends an application whose open waits for a download, though it handles SIGINT, as
+// Python does; a timer's signal, handled with calls restarted after it, does not end the open of
+// another, which gets the content.
+TEST_F(FilesOnDemand, CtrlCEndsAWaitingOpenAndATimersSignalDoesNot)
+{
+    const std::string content = patternContent(2 * 1024 * 1024, 30);
+    hosted.putRemote("video.bin", content);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "1024"}));
+    const std::string file = hosted.local("video.bin").string();
+    const std::string python = "/usr/bin/python3";
+    if (!fs::exists(python))
+        GTEST_SKIP() << "no " << python;
+
+    TempDir outputs;
+    ChildProcess reader({python, "-c", "import sys; open(sys.argv[1], 'rb').read()", file},
+                        outputs.path() / "python", outputs.path() / "python.err");
+    ChildProcess timed({TESSARN_OPEN_PROBE, "--alarms", file}, outputs.path() / "timed",
+                       outputs.path() / "timed.err");
+    // Both opens wait once the daemon has asked for them.
+    for (const auto& app : {fs::canonical(python), fs::canonical(TESSARN_OPEN_PROBE)})
+        ASSERT_TRUE(waitUntil(
+            [&] { return hosted.daemonLog().find(app.string() + "\"}") != std::string::npos; },
+            10s))
+            << app << hosted.diagnostics();
+
+    const auto interrupted = std::chrono::steady_clock::now();
+    reader.signal(SIGINT);
+    EXPECT_EQ(reader.wait(5s), 128 + SIGINT) << readFile(outputs.path() / "python.err");
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 1s);
+    EXPECT_NE(readFile(outputs.path() / "python.err").find("KeyboardInterrupt"), std::string::npos);
+    EXPECT_FALSE(timed.poll().has_value()) << "the download is still on its way";
+
+    EXPECT_EQ(timed.wait(30s), 0) << readFile(outputs.path() / "timed.err");
+    EXPECT_TRUE(readFile(outputs.path() / "timed") == content);
+    // However often the timer fired while the open waited, its signal is taken once afterwards.
+    EXPECT_EQ(readFile(outputs.path() / "timed.err"), "alarms during the open: 1\n");
 }
 
 // The server's file is cut short, grows, or fails to read in the middle of the download: the
