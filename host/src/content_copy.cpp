@@ -132,6 +132,11 @@ DownloadFailure systemFailure(int error)
     return {QString::fromLocal8Bit(std::strerror(error)), error};
 }
 
+DownloadFailure cancelledDownload()
+{
+    return {QStringLiteral("The download was cancelled"), ECANCELED};
+}
+
 DownloadFailure copyContent(const CopyRequest& request, std::atomic<qint64>& written,
                             std::stop_token stop)
 {
@@ -148,10 +153,10 @@ DownloadFailure copyContent(const CopyRequest& request, std::atomic<qint64>& wri
             const auto due = started + std::chrono::milliseconds((copied + piece) * 1000 /
                                                                  request.bytesPerSecond);
             if (!sleepUntil(due, stop))
-                return {QStringLiteral("The download was cancelled"), ECANCELED};
+                return cancelledDownload();
         }
         if (stop.stop_requested())
-            return {QStringLiteral("The download was cancelled"), ECANCELED};
+            return cancelledDownload();
         DownloadFailure failure;
         const auto count =
             sink.copy(request.source, copied, std::min(piece, before->size - copied), failure);

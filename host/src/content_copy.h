@@ -32,5 +32,7 @@ DownloadFailure copyContent(const CopyRequest& request, std::atomic<qint64>& wri
 
 // The failure the system reported with errno.
 DownloadFailure systemFailure(int error);
+// The end of a download that was stopped on purpose.
+DownloadFailure cancelledDownload();
 
 } // namespace VDK

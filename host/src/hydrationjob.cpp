@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <fcntl.h>
+#include <utility>
 
 namespace VDK {
 
@@ -30,6 +31,8 @@ HydrationJob::HydrationJob(Vfs* vfs, const QByteArray& fileId, std::unique_ptr<Q
                            QObject* parent)
     : QObject(parent), m_vfs(vfs), m_fileId(fileId), m_device(std::move(device))
 {
+    m_latencyTimer.setSingleShot(true);
+    connect(&m_latencyTimer, &QTimer::timeout, this, &HydrationJob::begin);
 }
 
 HydrationJob::~HydrationJob() = default;
@@ -42,7 +45,29 @@ void HydrationJob::setThrottle(std::chrono::milliseconds latency, qint64 bytesPe
 
 void HydrationJob::start()
 {
-    QTimer::singleShot(m_latency, this, &HydrationJob::begin);
+    m_latencyTimer.start(m_latency);
+}
+
+void HydrationJob::cancel()
+{
+    if (m_status != Status::Running || std::exchange(m_cancelled, true))
+        return;
+    // A running copy stops at its next piece and ends the job itself.
+    if (m_transfer.joinable()) {
+        m_transfer.request_stop();
+        return;
+    }
+    m_latencyTimer.stop();
+    QMetaObject::invokeMethod(this, [this] { finish({}); }, Qt::QueuedConnection);
+}
+
+void HydrationJob::failFinalization(const QString& reason, int systemError)
+{
+    if (m_status != Status::Succeeded)
+        return;
+    m_status = Status::Failed;
+    m_errorString = reason;
+    m_systemError = systemError;
 }
 
 void HydrationJob::begin()
@@ -103,11 +128,17 @@ void HydrationJob::finish(const DownloadFailure& failure)
     if (m_device->isOpen())
         m_device->close();
     m_source.reset();
-    m_systemError = failure.systemError;
-    if (failure.failed())
-        Q_EMIT error(failure.text);
-    else
+    // Whatever the copy came to: whoever cancelled no longer wants the content.
+    const DownloadFailure outcome = m_cancelled ? cancelledDownload() : failure;
+    m_status = m_cancelled          ? Status::Cancelled
+               : outcome.failed() ? Status::Failed
+                                  : Status::Succeeded;
+    m_errorString = outcome.text;
+    m_systemError = outcome.systemError;
+    if (m_status == Status::Succeeded)
         Q_EMIT finished();
+    else
+        Q_EMIT error(m_errorString);
 }
 
 } // namespace VDK

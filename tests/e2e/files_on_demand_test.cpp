@@ -221,29 +221,76 @@ TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotA
     EXPECT_EQ(readWithProcess(hosted.local("vanishing.txt")).out, "back again\n");
 }
 
-// The download must not create the file again: the opener would get the content of a file
-// the user deleted, and the folder a file without a record. It is deleted underneath: an
-// unlink through the mount waits until the open that waits for the download returns.
-TEST_F(FilesOnDemand, AFileDeletedWhileItsDownloadWaitsStaysDeletedAndItsOpenerGetsAnError)
+// A file renamed, or whose folder is renamed, while it downloads: the application gets the
+// content, the file opens with it under its new name, and its record ends Hydrated.
+TEST_F(FilesOnDemand, AFileRenamedDuringItsDownloadEndsHydratedUnderItsNewName)
 {
-    hosted.putRemote("doomed.txt", "soon gone\n");
-    ASSERT_TRUE(hosted.startHost({"--latency", "1000"}));
+    const std::string first = patternContent(1024 * 1024, 40);
+    const std::string second = patternContent(1024 * 1024, 41);
+    hosted.putRemote("d1/big.bin", first);
+    hosted.putRemote("d3/other.bin", second);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "1024"}));
 
     TempDir outputs;
-    ChildProcess opener({"cat", hosted.local("doomed.txt").string()}, outputs.path() / "out",
-                        outputs.path() / "err");
-    ASSERT_TRUE(
-        waitUntil([&] { return hosted.record("doomed.txt").state == States::Hydrating; }, 10s));
-    fs::remove(hosted.underneath("doomed.txt"));
+    ChildProcess renamed({"cat", hosted.local("d1/big.bin").string()}, outputs.path() / "1",
+                         outputs.path() / "1.err");
+    ChildProcess inMovedFolder({"cat", hosted.local("d3/other.bin").string()},
+                               outputs.path() / "2", outputs.path() / "2.err");
+    for (const auto* name : {"d1/big.bin", "d3/other.bin"})
+        ASSERT_TRUE(waitUntil([&] { return hosted.record(name).state == States::Hydrating; }, 10s));
+    EXPECT_EQ(runProgram({"mv", hosted.local("d1/big.bin").string(),
+                          hosted.local("d1/renamed.bin").string()})
+                  .status,
+              0);
+    EXPECT_EQ(runProgram({"mv", hosted.local("d3").string(), hosted.local("d3moved").string()})
+                  .status,
+              0);
 
-    const auto status = opener.wait(30s);
-    ASSERT_TRUE(status.has_value()) << "the open hangs";
-    EXPECT_NE(*status, 0);
-    EXPECT_EQ(readFile(outputs.path() / "out"), "");
-    EXPECT_FALSE(fs::exists(hosted.local("doomed.txt")));
-    EXPECT_FALSE(fs::exists(hosted.underneath("doomed.txt")));
-    EXPECT_NE(hosted.hostOutput().find("failed doomed.txt"), std::string::npos)
+    EXPECT_EQ(renamed.wait(30s), 0) << readFile(outputs.path() / "1.err") << hosted.diagnostics();
+    EXPECT_EQ(inMovedFolder.wait(30s), 0) << readFile(outputs.path() / "2.err");
+    EXPECT_TRUE(readFile(outputs.path() / "1") == first);
+    EXPECT_TRUE(readFile(outputs.path() / "2") == second);
+    for (const auto& [name, content] : {std::pair{"d1/renamed.bin", first}, {"d3moved/other.bin", second}}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(hosted.record(name).state, States::Hydrated);
+        EXPECT_TRUE(readWithProcess(hosted.local(name)).out == content);
+    }
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 2u)
+        << "no second download under the new names: " << hosted.hostOutput();
+}
+
+// A file removed during its download, by itself or with its folder: the download stops within a
+// second, the opener learns that the file is gone, and nothing is left.
+TEST_F(FilesOnDemand, AFileRemovedDuringItsDownloadStopsItAndNothingIsLeft)
+{
+    hosted.putRemote("doomed.bin", patternContent(4 * 1024 * 1024, 42));
+    hosted.putRemote("folder/inner.bin", patternContent(4 * 1024 * 1024, 43));
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "1024"}));
+
+    TempDir outputs;
+    std::vector<std::unique_ptr<ChildProcess>> openers;
+    for (const auto* name : {"doomed.bin", "folder/inner.bin"}) {
+        openers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"cat", hosted.local(name).string()},
+            outputs.path() / fs::path(name).filename(),
+            outputs.path() / (fs::path(name).filename().string() + ".err")));
+        ASSERT_TRUE(waitUntil([&] { return hosted.record(name).state == States::Hydrating; }, 10s));
+    }
+    const auto removed = std::chrono::steady_clock::now();
+    EXPECT_EQ(runProgram({"rm", hosted.local("doomed.bin").string()}).status, 0);
+    EXPECT_EQ(runProgram({"rm", "-r", hosted.local("folder").string()}).status, 0);
+
+    for (const auto& opener : openers)
+        EXPECT_EQ(opener->wait(10s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - removed, 1500ms)
+        << "4 MiB at 1 MiB/s would take four seconds";
+    EXPECT_NE(readFile(outputs.path() / "doomed.bin.err").find("No such file or directory"),
+              std::string::npos);
+    EXPECT_NE(hosted.hostOutput().find("cancelled doomed.bin after"), std::string::npos)
         << hosted.hostOutput();
+    EXPECT_NE(hosted.hostOutput().find("cancelled folder/inner.bin after"), std::string::npos);
+    EXPECT_FALSE(fs::exists(hosted.underneath("doomed.bin")));
+    EXPECT_FALSE(fs::exists(hosted.underneath("folder")));
 }
 
 // Under a slow simulated network a long download runs while other requests are served.

@@ -146,6 +146,24 @@ TEST_F(HydrationJobTest, ReportsWhatKeepsItFromDownloading)
     EXPECT_EQ(unknown.systemError(), 0) << "no system error behind an unknown id";
 }
 
+// Whether it still waits for its first byte or is part way through, a cancelled job ends soon,
+// as cancelled.
+TEST_F(HydrationJobTest, ACancelledJobEndsAsCancelled)
+{
+    putOnServer("long.bin", QByteArray(1024 * 1024, 'l'), "id-8");
+    for (const auto latency : {std::chrono::milliseconds(5000), std::chrono::milliseconds(0)}) {
+        HydrationJob job(&vfs, "id-8", std::make_unique<QBuffer>(), nullptr);
+        job.setThrottle(latency, 64 * 1024);
+        QTimer::singleShot(100, [&] { job.cancel(); });
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(run(job), QStringLiteral("The download was cancelled"));
+        EXPECT_LT(clock.elapsed(), 1000) << "latency " << latency.count() << " ms";
+        EXPECT_EQ(job.status(), HydrationJob::Status::Cancelled);
+        EXPECT_EQ(job.systemError(), ECANCELED);
+    }
+}
+
 // The server's file loses its end while it is copied: the job must not call that complete.
 TEST_F(HydrationJobTest, AServerFileCutShortDuringTheDownloadFailsIt)
 {
