@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake pkg-config g++ clang libclang-rt-14-dev libfuse3-dev fuse3
           nlohmann-json3-dev libfmt-dev libgtest-dev libgmock-dev libsqlite3-dev qt6-base-dev bindfs attr
-          procps man-db groff-base dpkg-dev file)
+          procps man-db groff-base dpkg-dev file python3)
 [ $# -eq 0 ] || packages=("$@")
 
 missing=()

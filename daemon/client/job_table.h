@@ -1,26 +1,17 @@
-// The hydration requests that wait for the sync client's answer, and the client's process id.
-// The requests are the socket worker's: only its thread adds, changes and takes them, apart from
-// the stop, which comes after the worker has ended.
+// The hydration requests that wait for the sync client's answer, and when they end without one:
+// their caller gave up, or they stalled. The requests are the socket worker's: only its thread
+// adds and takes them, apart from the stop, which comes after the worker has ended.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
+#include <set>
 #include <vector>
 
 namespace TessarnFuse {
-
-enum class JobStatus : std::int32_t {
-    Failed = -1,
-    Succeeded = 0,
-    Sent = 1,
-    // Taken over by the worker, its line not yet (wholly) written.
-    Queued = 2,
-};
 
 // How a request ends for whoever waits for it.
 enum class HydrationEnd {
@@ -30,6 +21,13 @@ enum class HydrationEnd {
     Interrupted, // the caller gave up
     Stopping,   // the daemon stops
     NotQueued,  // no worker to send it
+};
+
+struct HydrationOutcome {
+    HydrationOutcome(HydrationEnd end, int namedError = 0) : end(end), namedError(namedError) {}
+
+    HydrationEnd end;
+    int namedError; // with Failed: the errno the client's answer named, 0 when it named none
 };
 
 // Whoever waits for a request: told its end, and asked about the download's progress while no
@@ -42,43 +40,52 @@ public:
     virtual void waiting(std::int32_t id) = 0;
     // Whether the download went on since the last time this was asked.
     virtual bool progressed() = 0;
-    // After an interrupt: whether the caller is being ended. Any other signal (a child's end, a
-    // timer) leaves the open waiting, as an open of a plain file would not fail for it.
-    virtual bool callerDying() = 0;
-    virtual void finished(HydrationEnd end) = 0;
+    // After an interrupt: whether the caller is being ended or asked to stop (Ctrl-C, SIGTERM,
+    // SIGHUP, SIGQUIT). Any other signal (a child's end, a timer) leaves the open waiting, as an
+    // open of a plain file would not fail for it.
+    virtual bool callerGivesUp() = 0;
+    virtual void finished(HydrationOutcome outcome) = 0;
 };
+
+using Waiters = std::vector<std::shared_ptr<HydrationWaiter>>;
 
 class JobTable {
 public:
     using Clock = std::chrono::steady_clock;
 
+    // A request without answer or progress this long ends as timed out; zero means never.
+    void setStallLimit(std::chrono::milliseconds limit) { m_stallLimit = limit; }
+
+    void add(std::int32_t id, std::shared_ptr<HydrationWaiter> waiter, Clock::time_point now);
+    // Ends a request: the waiter to tell, if it still waited.
+    std::shared_ptr<HydrationWaiter> take(std::int32_t id);
+    Waiters takeAll();
+    bool empty() const;
+
+    // The request's caller was interrupted: its waiter, taken, when the caller gives up; else
+    // the caller is asked again at each recheck, since the kernel interrupts a request once.
+    std::shared_ptr<HydrationWaiter> takeIfGivenUp(std::int32_t id);
+    Waiters takeGivenUp();
+    // Once a check is due, asks every request for progress and takes those without news for
+    // the stall limit.
+    Waiters takeStalled(Clock::time_point now);
+    // How long the worker may sleep before a recheck or a stall check, -1 for as long as it
+    // likes.
+    int msUntilDue(Clock::time_point now) const;
+
+private:
     struct Job {
         std::shared_ptr<HydrationWaiter> waiter;
-        JobStatus status = JobStatus::Queued;
         Clock::time_point lastNews;
     };
 
-    void add(std::int32_t id, std::shared_ptr<HydrationWaiter> waiter, Clock::time_point now);
-    std::optional<JobStatus> get(std::int32_t id) const;
-    // Only an id that is still present changes: one that ended stays ended.
-    bool update(std::int32_t id, JobStatus status);
-    // Ends a request: the waiter to tell, if it still waited.
-    std::shared_ptr<HydrationWaiter> take(std::int32_t id);
-    std::shared_ptr<HydrationWaiter> find(std::int32_t id) const;
-    std::vector<std::shared_ptr<HydrationWaiter>> takeAll();
-    // Asks every waiting request for progress; takes those without news for the limit.
-    std::vector<std::shared_ptr<HydrationWaiter>> takeStalled(Clock::time_point now,
-                                                              Clock::duration limit);
-    bool empty() const;
-
-    void setClientPid(std::int64_t pid) { m_clientPid = pid; }
-    std::int64_t clientPid() const { return m_clientPid; }
-
-private:
     mutable std::mutex m_mutex;
     std::map<std::int32_t, Job> m_jobs;
-    // Read by every open: no lock.
-    std::atomic<std::int64_t> m_clientPid{0};
+
+    // The worker's own.
+    std::chrono::milliseconds m_stallLimit{0};
+    Clock::time_point m_nextStallCheck;
+    std::set<std::int32_t> m_interrupted; // by a signal that did not end the caller (yet)
 };
 
 } // namespace TessarnFuse

@@ -1,25 +1,19 @@
 #include "client/socket_thread.h"
 
+#include "client/client_answers.h"
+#include "client/wire_format.h"
 #include "startup/console.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <nlohmann/json.hpp>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace TessarnFuse {
 
 namespace {
-constexpr auto resultCommand = "V2/HYDRATE_FILE_RESULT";
 constexpr auto versionCommand = "VERSION";
-constexpr std::size_t readChunk = 64 * 1024;
 
 // Signals are for the main thread, whose wait in the FUSE loop they must interrupt: threads
 // started while this lives block them all. The caller's own mask comes back however it ends.
@@ -39,12 +33,6 @@ private:
     sigset_t m_previous;
 };
 
-// Often enough that a stalled request ends within a quarter of the limit after it, seldom
-// enough that many waiting requests cost little.
-std::chrono::milliseconds stallCheckInterval(std::chrono::milliseconds limit)
-{
-    return std::clamp(limit / 4, std::chrono::milliseconds(50), std::chrono::milliseconds(60000));
-}
 } // namespace
 
 SocketThread::SocketThread(std::string name, JobTable* jobs)
@@ -55,8 +43,6 @@ SocketThread::SocketThread(std::string name, JobTable* jobs)
 SocketThread::~SocketThread()
 {
     stop();
-    if (m_socket >= 0)
-        ::close(m_socket);
     ::close(m_wake);
 }
 
@@ -64,7 +50,8 @@ bool SocketThread::start(const std::string& socketPath, std::chrono::millisecond
 {
     if (m_phase != Phase::NotStarted)
         return true;
-    m_stallLimit = stallLimit;
+    m_socketPath = socketPath;
+    m_jobs->setStallLimit(stallLimit);
     auto started = m_started.get_future();
     {
         const AllSignalsBlocked forTheWorker;
@@ -72,7 +59,6 @@ bool SocketThread::start(const std::string& socketPath, std::chrono::millisecond
     }
     started.get();
     m_phase = Phase::Running;
-    connectSocket(socketPath);
     return true;
 }
 
@@ -124,28 +110,40 @@ void SocketThread::stop()
 
 void SocketThread::run()
 {
+    if (m_connection.open(m_socketPath))
+        announce();
     m_started.set_value();
     for (;;) {
-        const int socket = m_socket;
-        pollfd watched[2] = {{m_wake, POLLIN, 0}, {socket, POLLIN, 0}};
-        if (!m_outgoing.empty())
-            watched[1].events |= POLLOUT;
-        const int ready = ::poll(watched, socket >= 0 ? 2 : 1, pollTimeout());
+        // A descriptor of -1 is left out.
+        pollfd watched[2] = {{m_wake, POLLIN, 0}, m_connection.pollEntry()};
+        const int ready = ::poll(watched, 2, pollTimeout());
         try {
             if (ready > 0 && (watched[0].revents & POLLIN) && !handleInbox())
                 return;
-            if (ready > 0 && socket >= 0 && socket == m_socket) {
-                if (watched[1].revents & POLLOUT)
-                    flushOutgoing();
-                if (watched[1].revents & (POLLIN | POLLHUP | POLLERR))
-                    readSocket();
-            }
-            recheckInterrupted();
-            checkStalls();
+            serveConnection(watched[1]);
+            endWithoutAnswer();
         } catch (const std::exception& e) {
             printError("Socket worker: ", e.what());
         }
     }
+}
+
+// Each new connection begins with VERSION: the client's first line answers it.
+void SocketThread::announce()
+{
+    push(std::make_shared<ThreadMsg>(ThreadMsg{
+        MsgKind::UserData, std::make_shared<MsgData>(MsgData{versionCommand, "", "", 0, ""}),
+        nullptr, 0}));
+}
+
+int SocketThread::pollTimeout() const
+{
+    const auto now = JobTable::Clock::now();
+    const int jobs = m_jobs->msUntilDue(now);
+    const int connection = m_connection.msUntilRetry(now);
+    if (jobs < 0 || connection < 0)
+        return std::max(jobs, connection);
+    return std::min(jobs, connection);
 }
 
 // False once the worker must end.
@@ -200,113 +198,17 @@ void SocketThread::handleUserData(const ThreadMsg& message)
     printLine("Sending ", data.id, ": ", data.command, " ", data.file, " on ", m_name);
     const bool waited = data.id > 0 && message.waiter;
     if (waited) {
-        const auto now = JobTable::Clock::now();
-        // No request can have stalled before a whole interval has passed.
-        if (m_stallLimit.count() > 0 && m_jobs->empty())
-            m_nextStallCheck = now + stallCheckInterval(m_stallLimit);
-        m_jobs->add(data.id, message.waiter, now);
+        m_jobs->add(data.id, message.waiter, JobTable::Clock::now());
         message.waiter->waiting(data.id);
     }
+    const bool lost = !m_connection.connected();
     if (!sendMessage(data)) {
         printLine("Failed to send msg ", data.id, ": ", data.command);
         if (waited)
             finish(data.id, HydrationEnd::Failed);
     }
-}
-
-void SocketThread::finish(std::int32_t id, HydrationEnd end)
-{
-    if (const auto waiter = m_jobs->take(id))
-        waiter->finished(end);
-}
-
-void SocketThread::handleInterrupt(std::int32_t id)
-{
-    const auto waiter = m_jobs->find(id);
-    if (!waiter)
-        return;
-    if (waiter->callerDying())
-        finish(id, HydrationEnd::Interrupted);
-    else
-        m_interrupted.insert(id);
-}
-
-// The kernel interrupts a request once: a caller that a later signal ends is seen here.
-void SocketThread::recheckInterrupted()
-{
-    for (auto id = m_interrupted.begin(); id != m_interrupted.end();) {
-        const auto waiter = m_jobs->find(*id);
-        if (waiter && !waiter->callerDying()) {
-            ++id;
-            continue;
-        }
-        if (waiter)
-            finish(*id, HydrationEnd::Interrupted);
-        id = m_interrupted.erase(id);
-    }
-}
-
-void SocketThread::checkStalls()
-{
-    if (m_stallLimit.count() == 0 || m_jobs->empty())
-        return;
-    const auto now = JobTable::Clock::now();
-    if (now < m_nextStallCheck)
-        return;
-    m_nextStallCheck = now + stallCheckInterval(m_stallLimit);
-    for (const auto& waiter : m_jobs->takeStalled(now, m_stallLimit))
-        waiter->finished(HydrationEnd::TimedOut);
-}
-
-int SocketThread::pollTimeout() const
-{
-    constexpr int interruptedRecheckMs = 50;
-    if (!m_interrupted.empty())
-        return interruptedRecheckMs;
-    if (m_stallLimit.count() == 0 || m_jobs->empty())
-        return -1;
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(m_nextStallCheck - JobTable::Clock::now());
-    return static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, INT32_MAX));
-}
-
-bool SocketThread::connectSocket(const std::string& path)
-{
-    if (path.size() > maxSocketPath) {
-        printError("Not connecting: the socket path is longer than ", maxSocketPath,
-                   " bytes: ", path);
-        return false;
-    }
-    // Close-on-exec: FUSE's unmount helper must not keep the connection open after we close it.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.data(), path.size());
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) < 0) {
-        // A socket that never connected would wake the worker's poll for ever.
-        ::close(fd);
-        return false;
-    }
-    m_socket = fd;
-    learnClientPid(fd);
-    post(std::make_shared<MsgData>(MsgData{versionCommand, "", "", 0, ""}));
-    return true;
-}
-
-// The kernel knows who listens at the other end: from this moment on the client's own opens
-// are let through, without waiting for its VERSION answer.
-void SocketThread::learnClientPid(int fd)
-{
-    ucred peer{};
-    socklen_t size = sizeof(peer);
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) < 0 || peer.pid <= 0) {
-        printError("Cannot learn the sync client's process id: ", std::strerror(errno));
-        return;
-    }
-    printLine("Connected to the Desktop Client, PID: ", peer.pid);
-    m_jobs->setClientPid(peer.pid);
+    if (!lost && !m_connection.connected())
+        failWaitingRequests();
 }
 
 bool SocketThread::sendMessage(const MsgData& data)
@@ -321,148 +223,53 @@ bool SocketThread::sendMessage(const MsgData& data)
         return false;
     }
     printLine("Raw message: ", line);
-    m_outgoing.push_back({std::move(line), data.id});
-    return flushOutgoing();
+    return m_connection.send(std::move(line), data.id);
 }
 
-// Writes what the socket takes now; the rest waits until it takes more. False when the
-// connection is gone.
-bool SocketThread::flushOutgoing()
+void SocketThread::serveConnection(const pollfd& polled)
 {
-    while (!m_outgoing.empty()) {
-        auto& next = m_outgoing.front();
-        // MSG_NOSIGNAL: a client that has gone away is an error to report, not a SIGPIPE death.
-        const auto count = ::send(m_socket, next.line.data() + next.written,
-                                  next.line.size() - next.written, MSG_NOSIGNAL);
-        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        if (count < 0) {
-            printError("write: ", std::strerror(errno));
-            connectionLost(nullptr);
-            return false;
-        }
-        next.written += static_cast<std::size_t>(count);
-        if (next.written < next.line.size())
-            continue;
-        printLine("Sent message: ", next.line);
-        if (next.id > 0 && m_jobs->update(next.id, JobStatus::Sent))
-            printLine("Storing sent message ID", next.id);
-        m_outgoing.pop_front();
-    }
-    return true;
-}
-
-void SocketThread::readSocket()
-{
-    std::string buffer(readChunk, '\0');
-    // Until the socket is drained: answers are handled the moment they are here.
-    while (m_socket >= 0) {
-        const auto count = ::read(m_socket, buffer.data(), buffer.size());
-        if (count > 0) {
-            const std::string_view bytes(buffer.data(), static_cast<std::size_t>(count));
-            printLine("Message received: ", bytes);
-            handleMessages(bytes);
-            continue;
-        }
-        if (count == 0) {
-            connectionLost("the sync client closed the connection");
-            return;
-        }
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error != EAGAIN && error != EWOULDBLOCK)
-            connectionLost(std::strerror(error));
+    if (!m_connection.connected()) {
+        if (m_connection.reconnect(polled, JobTable::Clock::now()))
+            announce();
         return;
     }
+    if (polled.fd != m_connection.pollEntry().fd)
+        return;
+    if (polled.revents & POLLOUT)
+        m_connection.flush();
+    if (polled.revents & (POLLIN | POLLHUP | POLLERR)) {
+        for (const auto& line : m_connection.read())
+            handleClientLine(line, *m_jobs, m_connection);
+    }
+    if (!m_connection.connected())
+        failWaitingRequests();
 }
 
-void SocketThread::connectionLost(const char* reason)
+// Nobody is left to answer them.
+void SocketThread::failWaitingRequests()
 {
-    if (reason)
-        printError("Socket API connection lost: ", reason);
-    if (m_socket >= 0)
-        ::close(m_socket);
-    m_socket = -1;
-    // A process that gets the client's pid later is not the client.
-    m_jobs->setClientPid(0);
-    m_incoming.clear();
-    m_outgoing.clear();
     for (const auto& waiter : m_jobs->takeAll())
         waiter->finished(HydrationEnd::Failed);
 }
 
-void SocketThread::handleMessages(std::string_view bytes)
+void SocketThread::finish(std::int32_t id, HydrationEnd end)
 {
-    const auto lines = m_incoming.feed(bytes);
-    if (lines.droppedBytes > 0)
-        printError("Dropping ", lines.droppedBytes, " bytes from the socket without a line end");
-    for (const auto& line : lines.complete)
-        handleLine(line);
+    if (const auto waiter = m_jobs->take(id))
+        waiter->finished(end);
 }
 
-void SocketThread::handleLine(const std::string& line)
+void SocketThread::handleInterrupt(std::int32_t id)
 {
-    printLine("Handle single message ", line);
-    const auto colon = line.find(':');
-    if (colon == std::string::npos) {
-        printError("Invalid message format: ", line);
-        return;
-    }
-    const auto command = line.substr(0, colon);
-    const auto payload = line.substr(colon + 1);
-    if (command == resultCommand)
-        handleResult(payload);
-    else if (command == versionCommand)
-        handleVersion(payload);
+    if (const auto waiter = m_jobs->takeIfGivenUp(id))
+        waiter->finished(HydrationEnd::Interrupted);
 }
 
-void SocketThread::handleResult(const std::string& payload)
+void SocketThread::endWithoutAnswer()
 {
-    HydrationAnswer answer;
-    try {
-        answer = parseHydrationAnswer(payload);
-    } catch (const nlohmann::json::exception& e) {
-        printError("Invalid JSON message: ", payload, e.what());
-        return;
-    }
-    const auto id = parseDecimal(answer.id, INT32_MIN, INT32_MAX);
-    if (!id) {
-        printError("Invalid request id in message: ", payload);
-        return;
-    }
-    if (answer.error)
-        printError("Error from socket API for Id ", *id, ": ", *answer.error);
-    if (*id <= 0)
-        return;
-
-    auto result = JobStatus::Succeeded;
-    if (answer.error || answer.status != "OK") {
-        result = JobStatus::Failed;
-        printLine("ERROR from socket API for Id", *id);
-    }
-    const auto waiter = m_jobs->take(static_cast<std::int32_t>(*id));
-    if (!waiter) {
-        printLine("Job not found:", *id);
-        return;
-    }
-    printLine("Setting Job ID ", *id, " to result ", static_cast<int>(result));
-    waiter->finished(result == JobStatus::Succeeded ? HydrationEnd::Succeeded
-                                                    : HydrationEnd::Failed);
-}
-
-void SocketThread::handleVersion(std::string_view payload)
-{
-    const auto fields = splitAt(payload, ':');
-    if (fields.size() != 3)
-        return;
-    printLine("Got PID of the Desktop Client: ", fields[2]);
-    const auto pid = parseDecimal(fields[2], INT64_MIN, INT64_MAX);
-    if (!pid) {
-        printError("Invalid process id in the VERSION answer: ", fields[2]);
-        return;
-    }
-    m_jobs->setClientPid(*pid);
+    for (const auto& waiter : m_jobs->takeGivenUp())
+        waiter->finished(HydrationEnd::Interrupted);
+    for (const auto& waiter : m_jobs->takeStalled(JobTable::Clock::now()))
+        waiter->finished(HydrationEnd::TimedOut);
 }
 
 } // namespace TessarnFuse

@@ -1,10 +1,10 @@
-// The one connection to the sync client's socket API. A worker thread owns the socket: it sends
-// the requests posted to it, reads the answers the moment they arrive, and tells each request's
-// waiter how it ended. No FUSE thread ever waits on socket I/O or on an answer.
+// The worker that talks to the sync client. It owns the connection: it sends the requests posted
+// to it, reads the answers the moment they arrive, and tells each request's waiter how it ended.
+// No FUSE thread ever waits on socket I/O or on an answer.
 #pragma once
 
+#include "client/client_connection.h"
 #include "client/job_table.h"
-#include "client/wire_format.h"
 
 #include <atomic>
 #include <chrono>
@@ -13,7 +13,6 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -38,15 +37,13 @@ struct ThreadMsg {
 
 class SocketThread {
 public:
-    // The longest path that fits the address of a Unix socket with its terminating NUL.
-    static constexpr std::size_t maxSocketPath = 107;
-
     SocketThread(std::string name, JobTable* jobs);
     ~SocketThread();
     SocketThread(const SocketThread&) = delete;
     SocketThread& operator=(const SocketThread&) = delete;
 
-    // Starts the worker and connects; a failed connection only makes later sends fail. A request
+    // Starts the worker and connects, or says on standard error that it cannot yet. Without a
+    // connection, requests fail, and the worker connects again as soon as it can. A request
     // without answer or progress for the stall limit ends as timed out; zero means never.
     bool start(const std::string& socketPath,
                std::chrono::milliseconds stallLimit = std::chrono::milliseconds::zero());
@@ -57,35 +54,24 @@ public:
     // Ends the worker; every request still waiting ends as Stopping.
     void stop();
 
-private:
-    struct Outgoing {
-        std::string line;
-        std::int32_t id;
-        std::size_t written = 0;
-    };
+    // The sync client's process, 0 while none is known. Safe from any thread.
+    std::int64_t clientPid() const { return m_connection.clientPid(); }
 
+private:
     void run();
+    void announce();
+    int pollTimeout() const;
     void push(std::shared_ptr<ThreadMsg> message);
     bool handleInbox();
     void handleUserDataOrFail(const ThreadMsg& message);
     void handleUserData(const ThreadMsg& message);
-    void finish(std::int32_t id, HydrationEnd end);
-    void handleInterrupt(std::int32_t id);
-    void recheckInterrupted();
-    void checkStalls();
-    int pollTimeout() const;
-
-    bool connectSocket(const std::string& path);
-    void learnClientPid(int fd);
     bool sendMessage(const MsgData& data);
-    bool flushOutgoing();
-    void readSocket();
-    void connectionLost(const char* reason);
-
-    void handleMessages(std::string_view bytes);
-    void handleLine(const std::string& line);
-    void handleResult(const std::string& payload);
-    void handleVersion(std::string_view payload);
+    void serveConnection(const pollfd& polled);
+    void finish(std::int32_t id, HydrationEnd end);
+    void failWaitingRequests();
+    void handleInterrupt(std::int32_t id);
+    // The requests whose callers gave up, or that stalled.
+    void endWithoutAnswer();
 
     std::thread m_worker;
     std::deque<std::shared_ptr<ThreadMsg>> m_queue;
@@ -95,15 +81,11 @@ private:
     std::atomic<Phase> m_phase{Phase::NotStarted};
     std::string m_name;
     std::promise<void> m_started;
-    std::atomic<std::int32_t> m_socket{-1};
     JobTable* m_jobs;
 
-    // The worker's own.
-    std::chrono::milliseconds m_stallLimit{0};
-    JobTable::Clock::time_point m_nextStallCheck;
-    LineAssembler m_incoming;
-    std::deque<Outgoing> m_outgoing;
-    std::set<std::int32_t> m_interrupted; // by a signal that did not end the caller (yet)
+    // The worker's own, apart from the client's process id.
+    ClientConnection m_connection;
+    std::string m_socketPath;
 };
 
 } // namespace TessarnFuse

@@ -8,11 +8,6 @@ JobTable theJobTable;
 SocketThread theSocketThread{"SocketThread", &theJobTable};
 } // namespace
 
-JobTable& jobTable()
-{
-    return theJobTable;
-}
-
 SocketThread& socketThread()
 {
     return theSocketThread;

@@ -2,7 +2,11 @@
 
 #include "client/socket_thread.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <iterator>
+#include <utility>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -31,7 +35,25 @@ HydrationAnswer parseHydrationAnswer(const std::string& payload)
         result.error = arguments.at("error").get<std::string>();
     else
         result.status = arguments.at("status").get<std::string>();
+    if (const auto name = arguments.find("errno"); name != arguments.end() && name->is_string())
+        result.errorName = name->get<std::string>();
     return result;
+}
+
+int errnoNamed(std::string_view name)
+{
+    // What a download can run into, as an application opening the file may be told it; the rest
+    // (EAGAIN, EINTR, ...) would mean something else to the opener.
+    static constexpr std::pair<std::string_view, int> known[] = {
+        {"ENOENT", ENOENT},         {"EACCES", EACCES},           {"EPERM", EPERM},
+        {"EIO", EIO},               {"ENOSPC", ENOSPC},           {"EDQUOT", EDQUOT},
+        {"EROFS", EROFS},           {"EFBIG", EFBIG},             {"ENOMEM", ENOMEM},
+        {"ETIMEDOUT", ETIMEDOUT},   {"ECONNREFUSED", ECONNREFUSED}, {"ECONNRESET", ECONNRESET},
+        {"ENETUNREACH", ENETUNREACH}, {"EHOSTUNREACH", EHOSTUNREACH},
+    };
+    const auto* found = std::find_if(std::begin(known), std::end(known),
+                                     [name](const auto& entry) { return entry.first == name; });
+    return found != std::end(known) ? found->second : EIO;
 }
 
 std::optional<std::int64_t> parseDecimal(std::string_view text, std::int64_t minimum,
@@ -70,25 +92,6 @@ std::vector<std::string_view> splitAt(std::string_view text, char separator)
     }
     pieces.push_back(text.substr(start));
     return pieces;
-}
-
-LineAssembler::Lines LineAssembler::feed(std::string_view bytes)
-{
-    Lines lines;
-    m_tail.append(bytes);
-    auto pieces = splitAt(m_tail, '\n');
-    const std::string tail(pieces.back());
-    pieces.pop_back();
-    for (const auto piece : pieces) {
-        if (!piece.empty())
-            lines.complete.emplace_back(piece);
-    }
-    m_tail = tail;
-    if (m_tail.size() > maxTail) {
-        lines.droppedBytes = m_tail.size();
-        m_tail.clear();
-    }
-    return lines;
 }
 
 } // namespace TessarnFuse

@@ -16,13 +16,18 @@ struct MsgData;
 std::string requestLine(const MsgData& data);
 
 // A "V2/HYDRATE_FILE_RESULT" payload taken apart; raises nlohmann::json::exception when the
-// payload is not JSON or lacks a member of the right type.
+// payload is not JSON or lacks a member of the right type. The client may name the system's
+// error behind a failure in "errno"; a name that is no text counts as none.
 struct HydrationAnswer {
     std::string id;
     std::optional<std::string> error;
     std::string status;
+    std::string errorName; // "ENOSPC"; empty when the answer names none
 };
 HydrationAnswer parseHydrationAnswer(const std::string& payload);
+
+// The errno of a name a client may give a failed download, EIO for any other name.
+int errnoNamed(std::string_view name);
 
 // A decimal number the way strtol reads one (leading blanks, optional sign, trailing text
 // ignored); nothing when no digit starts it or it leaves [minimum, maximum].
@@ -30,23 +35,5 @@ std::optional<std::int64_t> parseDecimal(std::string_view text, std::int64_t min
                                          std::int64_t maximum);
 
 std::vector<std::string_view> splitAt(std::string_view text, char separator);
-
-// Joins lines that the reads of a stream socket cut apart. The unfinished tail is kept for
-// the next read, up to a bound past which it is dropped as garbage.
-class LineAssembler {
-public:
-    static constexpr std::size_t maxTail = 64 * 1024;
-
-    struct Lines {
-        std::vector<std::string> complete; // non-empty lines, in order
-        std::size_t droppedBytes = 0;      // an overlong unfinished tail that was thrown away
-    };
-
-    Lines feed(std::string_view bytes);
-    void clear() { m_tail.clear(); }
-
-private:
-    std::string m_tail;
-};
 
 } // namespace TessarnFuse

@@ -8,9 +8,8 @@ namespace fs = std::filesystem;
 
 namespace TessarnFuse {
 
-bool isDesktopClient(const JobTable& jobs, pid_t caller)
+bool isDesktopClient(std::int64_t client, pid_t caller)
 {
-    const auto client = jobs.clientPid();
     if (client <= 0 || caller <= 0)
         return false;
     if (client == caller)

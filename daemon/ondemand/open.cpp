@@ -106,7 +106,7 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
         logOperation(path, operation, 0, "%d %s by %s", fi->flags, path.text().c_str(),
                      requester.name().c_str());
     // The sync client's own accesses never wait: it is the one that brings the content.
-    if (isDesktopClient(jobTable(), caller)) {
+    if (isDesktopClient(socketThread().clientPid(), caller)) {
         logOperation(path, operation, 0, "Desktop client tries to access, bypassing!");
         return replyOpened(request, fd.fd(), *fi);
     }

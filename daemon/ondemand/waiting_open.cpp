@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -35,15 +36,26 @@ void callerGaveUp(fuse_req_t, void* id) noexcept
     }
 }
 
-// A signal that ends a process is turned into SIGKILL pending for each of its threads.
-bool killPending(const std::string& status, std::string_view field)
+// A set of signals as /proc shows it: a bit for each, SIGHUP's the lowest.
+std::uint64_t signalSet(const std::string& status, std::string_view field)
 {
     const auto at = status.find(field);
     if (at == std::string::npos)
-        return false;
-    const auto pending = std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
-    return (pending >> (SIGKILL - 1)) & 1;
+        return 0;
+    return std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
 }
+
+constexpr std::uint64_t signalBit(int signal)
+{
+    return std::uint64_t{1} << (signal - 1);
+}
+
+// A signal that ends a process by its default action is turned into SIGKILL pending for each of
+// its threads. The others that ask a process to stop count whether the application handles them
+// or not, as Python, most GUI toolkits and shells with a trap do: a handler runs only once the
+// open has returned. A timer's signal or a child's end is no reason to fail an open.
+constexpr std::uint64_t stopSignals = signalBit(SIGKILL) | signalBit(SIGINT) |
+                                      signalBit(SIGTERM) | signalBit(SIGHUP) | signalBit(SIGQUIT);
 
 // The kernel keeps the pages of a file with content across opens: they change only through the
 // mount. A placeholder's are dropped at each open, as it holds nothing yet.
@@ -108,22 +120,26 @@ bool WaitingOpen::progressed()
     return moved;
 }
 
-bool WaitingOpen::callerDying()
+// FUSE names the calling thread: its status shows the signals pending for the thread itself and
+// for its whole process. They stay pending while the thread waits for the open's answer. A
+// signal the thread blocks does not interrupt it, so it waits for the application's say.
+bool WaitingOpen::callerGivesUp()
 {
     std::ifstream file("/proc/" + std::to_string(m_caller.pid) + "/status");
     if (!file)
         return true; // gone already
     const std::string status((std::istreambuf_iterator<char>(file)), {});
-    return killPending(status, "\nSigPnd:") || killPending(status, "\nShdPnd:");
+    const auto pending = signalSet(status, "\nSigPnd:") | signalSet(status, "\nShdPnd:");
+    return (pending & stopSignals & ~signalSet(status, "\nSigBlk:")) != 0;
 }
 
-void WaitingOpen::finished(HydrationEnd end)
+void WaitingOpen::finished(HydrationOutcome outcome)
 {
     if (m_answered.exchange(true))
         return;
     const ServingCaller serving(m_caller);
     try {
-        const int result = logEnd(end);
+        const int result = logEnd(outcome);
         if (result < 0)
             return Operations::replyResult(m_request, result);
         const auto fd = m_inode.table().descriptor(m_inode);
@@ -137,10 +153,10 @@ void WaitingOpen::finished(HydrationEnd end)
     }
 }
 
-int WaitingOpen::logEnd(HydrationEnd end) const
+int WaitingOpen::logEnd(const HydrationOutcome& outcome) const
 {
     const LogPath path(m_path);
-    switch (end) {
+    switch (outcome.end) {
     case HydrationEnd::Succeeded:
         logOperation(path, operation, 1, "Found in job queue %d", 0);
         logOperation(path, operation, 1, "Sucessfully finished job %d", m_id);
@@ -155,16 +171,28 @@ int WaitingOpen::logEnd(HydrationEnd end) const
         break;
     case HydrationEnd::TimedOut:
         logOperation(path, operation, 20, "TIMEOUT - no answer from client");
-        return -ENOENT;
+        return -ETIMEDOUT;
     case HydrationEnd::Interrupted:
         logOperation(path, operation, -1, "Interrupted, giving up job %d", m_id);
         return -EINTR;
     case HydrationEnd::Stopping:
         logOperation(path, operation, -1, "Daemon stopping, giving up job %d", m_id);
-        return -ENOENT;
+        return -EIO;
     }
     logOperation(path, operation, 1, "ERROR while retrieving: %d", -1);
-    return -ENOENT;
+    return -failure(outcome.namedError);
+}
+
+// Only a file that lost its last name while its open waited is really gone; an error that the
+// client does not name is an error of the input, as a failing disk's would be.
+int WaitingOpen::failure(int namedError) const
+{
+    const auto fd = m_inode.table().descriptor(m_inode);
+    struct stat st {};
+    // Without a descriptor to be had, the inode has no name to be found by either.
+    if (fd.error() == -ESTALE || (fd && ::fstat(fd.fd(), &st) == 0 && st.st_nlink == 0))
+        return ENOENT;
+    return namedError != 0 ? namedError : EIO;
 }
 
 } // namespace TessarnFuse

@@ -24,8 +24,8 @@ public:
 
     void waiting(std::int32_t id) override;
     bool progressed() override;
-    bool callerDying() override;
-    void finished(HydrationEnd end) override;
+    bool callerGivesUp() override;
+    void finished(HydrationOutcome outcome) override;
 
 private:
     struct Content {
@@ -35,7 +35,9 @@ private:
     };
     Content contentNow() const;
     // The reply and its log lines; negative: the error to answer with.
-    int logEnd(HydrationEnd end) const;
+    int logEnd(const HydrationOutcome& outcome) const;
+    // The error of a download that failed: the client's word, unless the file is gone.
+    int failure(int namedError) const;
 
     fuse_req_t m_request;
     InodeRef m_inode;

@@ -1,10 +1,13 @@
 #include "startup/console.h"
 #include "startup/daemon_options.h"
 
+#include <cstdlib>
+#include <fmt/format.h>
 #include <fuse_lowlevel.h>
 #include <getopt.h>
 #include <iomanip>
 #include <tessarn/tessarn.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -88,6 +91,16 @@ void addMountOptions(DaemonOptions& options, const MountChoices& mount)
 }
 
 } // namespace
+
+std::string defaultSocketPath()
+{
+    constexpr auto socketInRuntimeFolder = "Halvorine/socket";
+    // The variable must hold an absolute path; anything else is to be ignored.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/')
+        return (fs::path(runtime) / socketInRuntimeFolder).string();
+    return fmt::format("/run/user/{}/{}", ::geteuid(), socketInRuntimeFolder);
+}
 
 void printUsage(const char* program)
 {

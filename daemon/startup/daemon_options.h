@@ -11,7 +11,9 @@
 
 namespace TessarnFuse {
 
-inline constexpr auto defaultSocketPath = "/run/user/1000/Halvorine/socket";
+// The sync client's socket in the user's runtime folder: $XDG_RUNTIME_DIR, else the one
+// systemd makes for the daemon's user.
+std::string defaultSocketPath();
 // auto_unmount covers a daemon that dies, unless -k leaves that to its supervisor. The kernel
 // caches no attributes, entries or failed look-ups: the daemon's replies say so, each with a
 // timeout of 0.
@@ -20,7 +22,7 @@ inline constexpr auto BASE_FUSE_OPTIONS = "auto_unmount";
 struct DaemonOptions {
     std::filesystem::path mountPoint;
     std::string ownerId;
-    std::string socketPath = defaultSocketPath;
+    std::string socketPath = defaultSocketPath();
     bool daemon = true;
     std::vector<std::string> fuseArguments;
     Configuration configuration;

@@ -21,11 +21,6 @@ using Clock = std::chrono::steady_clock;
 constexpr qint64 largestPiece = 4 * 1024 * 1024;
 constexpr qint64 smallestPiece = 4 * 1024;
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Under a bandwidth cap pieces are small, about twenty a second, so the content flows
 // rather than jumps.
 qint64 pieceSize(qint64 bytesPerSecond)
@@ -63,8 +58,7 @@ std::optional<SourceState> sourceState(int fd)
     return SourceState{st.st_size, st.st_mtim};
 }
 
-// Writes one piece into the target; the bytes written, or -1 with errno set, or with a Qt
-// device its error text.
+// Writes one piece into the target; the bytes written, or -1 and the failure.
 class Sink {
 public:
     explicit Sink(QIODevice& device) : m_device(device)
@@ -75,7 +69,7 @@ public:
 
     // The kernel copies between the files where it can, without the bytes passing through
     // us; it cannot across file systems, and then a plain read and write does.
-    qint64 copy(int source, off_t offset, qint64 size, QString& failure)
+    qint64 copy(int source, off_t offset, qint64 size, DownloadFailure& failure)
     {
         if (m_fd >= 0 && m_kernelCopy) {
             off_t from = offset;
@@ -83,31 +77,31 @@ public:
             if (count >= 0)
                 return count;
             if (errno != EXDEV && errno != EINVAL && errno != EOPNOTSUPP && errno != ENOSYS)
-                return fail(failure, systemError(errno));
+                return fail(failure, systemFailure(errno));
             m_kernelCopy = false;
         }
         m_buffer.resize(static_cast<std::size_t>(size));
         const auto count = ::pread(source, m_buffer.data(), m_buffer.size(), offset);
         if (count < 0)
-            return fail(failure, systemError(errno));
+            return fail(failure, systemFailure(errno));
         if (!writeAll(m_buffer.data(), count, failure))
             return -1;
         return count;
     }
 
 private:
-    static qint64 fail(QString& failure, const QString& text)
+    static qint64 fail(DownloadFailure& failure, DownloadFailure reason)
     {
-        failure = text;
+        failure = std::move(reason);
         return -1;
     }
 
-    bool writeAll(const char* data, qint64 size, QString& failure)
+    bool writeAll(const char* data, qint64 size, DownloadFailure& failure)
     {
         if (m_fd < 0) {
             if (m_device.write(data, size) == size)
                 return true;
-            failure = m_device.errorString();
+            failure = {m_device.errorString()};
             return false;
         }
         while (size > 0) {
@@ -115,7 +109,8 @@ private:
             if (count < 0 && errno == EINTR)
                 continue;
             if (count <= 0) {
-                failure = count < 0 ? systemError(errno) : QStringLiteral("The file took no bytes");
+                failure = count < 0 ? systemFailure(errno)
+                                    : DownloadFailure{QStringLiteral("The file took no bytes")};
                 return false;
             }
             data += count;
@@ -132,11 +127,22 @@ private:
 
 } // namespace
 
-QString copyContent(const CopyRequest& request, std::atomic<qint64>& written, std::stop_token stop)
+DownloadFailure systemFailure(int error)
+{
+    return {QString::fromLocal8Bit(std::strerror(error)), error};
+}
+
+DownloadFailure cancelledDownload()
+{
+    return {QStringLiteral("The download was cancelled"), ECANCELED};
+}
+
+DownloadFailure copyContent(const CopyRequest& request, std::atomic<qint64>& written,
+                            std::stop_token stop)
 {
     const auto before = sourceState(request.source);
     if (!before)
-        return systemError(errno);
+        return systemFailure(errno);
     Sink sink(*request.target);
     const qint64 piece = pieceSize(request.bytesPerSecond);
     const auto started = Clock::now();
@@ -147,27 +153,27 @@ QString copyContent(const CopyRequest& request, std::atomic<qint64>& written, st
             const auto due = started + std::chrono::milliseconds((copied + piece) * 1000 /
                                                                  request.bytesPerSecond);
             if (!sleepUntil(due, stop))
-                return QStringLiteral("The download was cancelled");
+                return cancelledDownload();
         }
         if (stop.stop_requested())
-            return QStringLiteral("The download was cancelled");
-        QString failure;
+            return cancelledDownload();
+        DownloadFailure failure;
         const auto count =
             sink.copy(request.source, copied, std::min(piece, before->size - copied), failure);
         if (count < 0)
             return failure;
         if (count == 0)
-            return QStringLiteral("The file on the server ended after %1 of %2 bytes")
-                .arg(copied)
-                .arg(before->size);
+            return {QStringLiteral("The file on the server ended after %1 of %2 bytes")
+                        .arg(copied)
+                        .arg(before->size)};
         copied += count;
         written = copied;
     }
     const auto after = sourceState(request.source);
     if (!after)
-        return systemError(errno);
+        return systemFailure(errno);
     if (!(*after == *before))
-        return QStringLiteral("The file on the server changed during the download");
+        return {QStringLiteral("The file on the server changed during the download")};
     return {};
 }
 

@@ -119,53 +119,38 @@ QString HydrationService::startHydration(const Waiter& waiter, const HydrationRe
             .arg(*target);
     Running& running = m_running[request.fileId];
     running.job = job;
-    running.target = *target;
     running.relativePath = QDir(m_folder).relativeFilePath(*target);
     running.size = (*row)->fileSize;
     running.clock.start();
     running.waiters.append(waiter);
-    // Connected after the plug-in's own handlers, so the answer goes out only once the
-    // plug-in has updated the journal and the record.
-    const QByteArray fileId = request.fileId;
-    connect(job, &VDK::HydrationJob::finished, this, [this, fileId] { jobEnded(fileId, {}); });
-    connect(job, &VDK::HydrationJob::error, this,
-            [this, fileId](const QString& message) { jobEnded(fileId, message); });
+    // Connected after the plug-in's own handlers: the answer goes out once the plug-in has
+    // updated the journal and the record, or failed the job when it could not.
+    const auto ended = [this, fileId = request.fileId, job] { jobEnded(fileId, *job); };
+    connect(job, &VDK::HydrationJob::finished, this, ended);
+    connect(job, &VDK::HydrationJob::error, this, ended);
     job->setThrottle(m_throttle.latency, m_throttle.bytesPerSecond);
     job->start();
     return {};
 }
 
-// The plug-in ends a download by updating the journal and the record; a job that finished
-// without both has not made the file usable.
-QString HydrationService::completionFailure(const QByteArray& fileId, const QString& target)
-{
-    const auto row = m_journal.getFileRecordByFileId(fileId);
-    if (!row)
-        return row.error();
-    if (!row->has_value() || (*row)->type != CSyncEnums::ItemTypeFile)
-        return QStringLiteral("The download ended, but the journal was not updated (see the "
-                              "plug-in's log)");
-    if (!recordedHydrated(target))
-        return QStringLiteral("The download ended, but the record of the file does not say "
-                              "hydrated (see the plug-in's log)");
-    return {};
-}
-
-void HydrationService::jobEnded(const QByteArray& fileId, QString failure)
+// The job's outcome is the file's, wherever the file is now: the plug-in made the content the
+// file's through the file the job wrote, or failed the job.
+void HydrationService::jobEnded(const QByteArray& fileId, const VDK::HydrationJob& job)
 {
     const Running running = m_running.take(fileId);
-    if (failure.isEmpty())
-        failure = completionFailure(fileId, running.target);
-    if (failure.isEmpty())
+    using Status = VDK::HydrationJob::Status;
+    if (job.status() == Status::Succeeded)
         reportLine(QStringLiteral("hydrated %1: %2 bytes in %3 s")
                        .arg(running.relativePath)
                        .arg(running.size)
                        .arg(seconds(running.clock)));
     else
-        reportLine(QStringLiteral("failed %1 after %2 s: %3")
-                       .arg(running.relativePath, seconds(running.clock), failure));
+        reportLine(QStringLiteral("%1 %2 after %3 s: %4")
+                       .arg(job.status() == Status::Cancelled ? QStringLiteral("cancelled")
+                                                            : QStringLiteral("failed"),
+                            running.relativePath, seconds(running.clock), job.errorString()));
     for (const Waiter& waiter : running.waiters)
-        answer(waiter, failure);
+        answer(waiter, job.errorString(), job.systemError());
 }
 
 void HydrationService::reportProgress() const
@@ -180,9 +165,9 @@ void HydrationService::reportProgress() const
     }
 }
 
-void HydrationService::answer(const Waiter& waiter, const QString& failure)
+void HydrationService::answer(const Waiter& waiter, const QString& failure, int systemError)
 {
-    SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure));
+    SocketApiServer::answer(waiter.channel, hydrationAnswer(waiter.requestId, failure, systemError));
 }
 
 } // namespace SyncHost

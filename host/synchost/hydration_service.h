@@ -49,7 +49,6 @@ private:
     };
     struct Running {
         QPointer<VDK::HydrationJob> job;
-        QString target;
         QString relativePath;
         qint64 size = 0;
         QElapsedTimer clock;
@@ -57,12 +56,11 @@ private:
     };
 
     // OK when failure is empty.
-    static void answer(const Waiter& waiter, const QString& failure);
+    static void answer(const Waiter& waiter, const QString& failure, int systemError = 0);
     void serve(const Waiter& waiter, const HydrationRequest& request);
     // The reason the request cannot be served, or nothing once the file is on its way or here.
     QString startHydration(const Waiter& waiter, const HydrationRequest& request);
-    void jobEnded(const QByteArray& fileId, QString failure);
-    QString completionFailure(const QByteArray& fileId, const QString& target);
+    void jobEnded(const QByteArray& fileId, const VDK::HydrationJob& job);
     void reportProgress() const;
 
     VDK::Vfs& m_vfs;

@@ -5,30 +5,30 @@ namespace SyncHost {
 LineBuffer::Lines LineBuffer::feed(const QByteArray& bytes)
 {
     Lines lines;
-    qsizetype start = 0;
-    for (qsizetype end = bytes.indexOf('\n'); end >= 0; end = bytes.indexOf('\n', start)) {
-        if (m_discarding) {
-            lines.droppedBytes += end - start;
-            m_discarding = false;
-        } else {
-            m_pending.append(bytes.constData() + start, end - start);
-            if (!m_pending.isEmpty())
-                lines.complete.append(m_pending);
-        }
+    QByteArrayView rest(bytes);
+    for (qsizetype end = rest.indexOf('\n'); end >= 0; end = rest.indexOf('\n')) {
+        append(rest.first(end), lines);
+        if (!m_discarding && !m_pending.isEmpty())
+            lines.complete.append(m_pending);
         m_pending.clear();
-        start = end + 1;
+        m_discarding = false;
+        rest = rest.sliced(end + 1);
     }
-    const qsizetype rest = bytes.size() - start;
-    if (m_discarding) {
-        lines.droppedBytes += rest;
-    } else if (m_pending.size() + rest > maxLineLength) {
-        lines.droppedBytes += m_pending.size() + rest;
+    append(rest, lines);
+    return lines;
+}
+
+void LineBuffer::append(QByteArrayView piece, Lines& lines)
+{
+    if (!m_discarding && m_pending.size() + piece.size() > maxLineLength) {
+        lines.droppedBytes += m_pending.size();
         m_pending.clear();
         m_discarding = true;
-    } else {
-        m_pending.append(bytes.constData() + start, rest);
     }
-    return lines;
+    if (m_discarding)
+        lines.droppedBytes += piece.size();
+    else
+        m_pending.append(piece);
 }
 
 } // namespace SyncHost

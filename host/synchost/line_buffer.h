@@ -3,14 +3,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 
 namespace SyncHost {
 
 class LineBuffer {
 public:
-    // A line that grows beyond this without its line feed is dropped: no request is that
-    // long, and the buffer must not grow without end.
+    // A longer line is dropped up to its line feed: no request is that long, and what waits
+    // for the rest of a line must not grow without end. The daemon's reader keeps the same rule.
     static constexpr qsizetype maxLineLength = 64 * 1024;
 
     struct Lines {
@@ -21,6 +22,8 @@ public:
     Lines feed(const QByteArray& bytes);
 
 private:
+    void append(QByteArrayView piece, Lines& lines);
+
     QByteArray m_pending;
     bool m_discarding = false; // inside a line that was too long, until its line feed
 };

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cstring>
 
 namespace SyncHost {
 
@@ -52,11 +53,15 @@ QByteArray versionAnswer(qint64 processId)
     return versionCommand.toByteArray() + ":1.0:2:" + QByteArray::number(processId) + '\n';
 }
 
-QByteArray hydrationAnswer(const QByteArray& id, const QString& failure)
+QByteArray hydrationAnswer(const QByteArray& id, const QString& failure, int systemError)
 {
-    const QJsonObject arguments =
-        failure.isEmpty() ? QJsonObject{{QStringLiteral("status"), QStringLiteral("OK")}}
-                          : QJsonObject{{QStringLiteral("error"), failure}};
+    QJsonObject arguments{{QStringLiteral("status"), QStringLiteral("OK")}};
+    if (!failure.isEmpty()) {
+        arguments = {{QStringLiteral("error"), failure}};
+        // The daemon fails the application's open with this error rather than a general one.
+        if (const char* name = systemError != 0 ? ::strerrorname_np(systemError) : nullptr)
+            arguments.insert(QStringLiteral("errno"), QString::fromLatin1(name));
+    }
     const QJsonObject answer{{QStringLiteral("id"), QString::fromUtf8(id)},
                              {QStringLiteral("arguments"), arguments}};
     return resultCommand.toByteArray() + ':' +

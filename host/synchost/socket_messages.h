@@ -38,7 +38,8 @@ SocketMessage parseSocketLine(const QByteArray& line);
 // which the daemon uses to let our own accesses through.
 QByteArray versionAnswer(qint64 processId);
 
-// "OK" when failure is empty, else the failure as the "error" member.
-QByteArray hydrationAnswer(const QByteArray& id, const QString& failure);
+// "OK" when failure is empty, else the failure as the "error" member, and with it the name of
+// the system's error behind it ("ENOSPC") as the "errno" member, when there is one.
+QByteArray hydrationAnswer(const QByteArray& id, const QString& failure, int systemError = 0);
 
 } // namespace SyncHost

@@ -1,5 +1,4 @@
 // Caller identification against real processes and threads, and the configuration file.
-#include "client/job_table.h"
 #include "ondemand/caller_filter.h"
 #include "fuse/caller.h"
 #include "test_support.h"
@@ -31,13 +30,12 @@ TEST(ProcessName, IsTheExecutablePathOfTheCaller)
 
 TEST(IsDesktopClient, RecognisesTheClientAndItsThreadsOnly)
 {
-    JobTable jobs;
-    EXPECT_FALSE(isDesktopClient(jobs, ::getpid())) << "no client pid known yet";
+    EXPECT_FALSE(isDesktopClient(0, ::getpid())) << "no client pid known yet";
 
-    jobs.setClientPid(::getpid());
-    EXPECT_TRUE(isDesktopClient(jobs, ::getpid()));
-    EXPECT_FALSE(isDesktopClient(jobs, 0));
-    EXPECT_FALSE(isDesktopClient(jobs, -1));
+    const auto client = ::getpid();
+    EXPECT_TRUE(isDesktopClient(client, ::getpid()));
+    EXPECT_FALSE(isDesktopClient(client, 0));
+    EXPECT_FALSE(isDesktopClient(client, -1));
 
     std::promise<pid_t> threadId;
     std::promise<void> done;
@@ -47,7 +45,7 @@ TEST(IsDesktopClient, RecognisesTheClientAndItsThreadsOnly)
     });
     const auto thread = threadId.get_future().get();
     EXPECT_NE(thread, ::getpid());
-    EXPECT_TRUE(isDesktopClient(jobs, thread));
+    EXPECT_TRUE(isDesktopClient(client, thread));
     done.set_value();
     clientThread.join();
 
@@ -56,12 +54,11 @@ TEST(IsDesktopClient, RecognisesTheClientAndItsThreadsOnly)
         ::pause();
         ::_exit(0);
     }
-    EXPECT_FALSE(isDesktopClient(jobs, other));
+    EXPECT_FALSE(isDesktopClient(client, other));
     ::kill(other, SIGKILL);
     ::waitpid(other, nullptr, 0);
 
-    jobs.setClientPid(-5);
-    EXPECT_FALSE(isDesktopClient(jobs, -5));
+    EXPECT_FALSE(isDesktopClient(-5, -5));
 }
 
 TEST(IsIgnoredApp, MatchesExactPathsAndSuffixes)

@@ -23,8 +23,10 @@ MountedFolder::MountedFolder(MountOptions options) : m_options(std::move(options
         throw std::runtime_error(registration.error());
     m_underneath = ::open(m_mountPoint.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 
-    if (m_options.socketPath.empty())
+    if (m_options.socketPath.empty()) {
         m_options.socketPath = (m_dir.path() / "no-client").string();
+        m_options.allowedErrors.push_back("Not connected to the sync client at ");
+    }
     auto command = daemonCommand(m_mountPoint, m_options.socketPath, m_options.flags,
                                  m_options.extraFuseArguments);
     if (const auto limit = m_options.descriptorLimit) {

@@ -17,7 +17,7 @@ namespace TessarnTest {
 struct MountOptions {
     std::vector<std::string> flags;              // before the mount point, e.g. "-d", "-p"
     std::vector<std::string> extraFuseArguments; // after "--"
-    std::string socketPath;                      // default: a path where nobody listens
+    std::string socketPath; // default: a path where nobody listens, which the daemon may say
     std::vector<std::string> environment;
     std::optional<int> descriptorLimit; // the daemon's soft and hard limit of open files
     // Standard error lines that may appear, by their beginning.

@@ -1,5 +1,7 @@
 // The socket worker against a stand-in sync client on a real Unix socket.
+#include "client/line_assembler.h"
 #include "client/socket_thread.h"
+#include "client/wire_format.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>
@@ -28,20 +30,26 @@ class RecordingWaiter : public HydrationWaiter {
 public:
     void waiting(std::int32_t id) override { m_armedFor = id; }
     bool progressed() override { return m_moving; }
-    bool callerDying() override { return m_dying; }
-    void finished(HydrationEnd end) override
+    bool callerGivesUp() override { return m_givingUp; }
+    void finished(HydrationOutcome outcome) override
     {
         std::lock_guard lock(m_mutex);
-        m_ends.push_back(end);
+        m_ends.push_back(outcome.end);
+        m_namedError = outcome.namedError;
     }
 
     std::int32_t armedFor() const { return m_armedFor; }
     void keepMoving(bool moving) { m_moving = moving; }
-    void setDying(bool dying) { m_dying = dying; }
+    void setGivingUp(bool givingUp) { m_givingUp = givingUp; }
     std::vector<HydrationEnd> ends() const
     {
         std::lock_guard lock(m_mutex);
         return m_ends;
+    }
+    int namedError() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_namedError;
     }
     bool endedAs(HydrationEnd end, std::chrono::milliseconds timeout = 5s) const
     {
@@ -51,9 +59,10 @@ public:
 private:
     std::atomic<std::int32_t> m_armedFor{0};
     std::atomic<bool> m_moving{false};
-    std::atomic<bool> m_dying{true};
+    std::atomic<bool> m_givingUp{true};
     mutable std::mutex m_mutex;
     std::vector<HydrationEnd> m_ends;
+    int m_namedError = 0;
 };
 
 class SocketThreadTest : public testing::Test {
@@ -80,12 +89,11 @@ protected:
         return waiter;
     }
 
-    // Posts a request and waits until the worker has written it.
+    // Posts a request and waits until the client has read it.
     std::shared_ptr<RecordingWaiter> sendRequest(std::int32_t id)
     {
         auto waiter = post(id);
         EXPECT_TRUE(client.readLine().has_value());
-        EXPECT_TRUE(waitUntil([&] { return jobs.get(id) == JobStatus::Sent; }));
         return waiter;
     }
 
@@ -118,7 +126,6 @@ TEST_F(SocketThreadTest, SendsVersionThenRequestsWithEscapesAndTracesThem)
     EXPECT_EQ(client.readLine(), R"(V2/HYDRATE_FILE:{"arguments":{"file":"/m/./new\nline\u001f\"q\"\\b)"
                                  "\xc3\xa9"
                                  R"(.txt","fileId":"fid","requester":"/usr/bin/cat"},"id":"13"})");
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13) == JobStatus::Sent; }));
     EXPECT_EQ(waiter->armedFor(), 13) << "interrupts reach it from the moment it waits";
     finish();
     EXPECT_THAT(out, HasSubstr("Received user data message\nSending 0: VERSION  on SocketThread\n"
@@ -156,6 +163,27 @@ TEST_F(SocketThreadTest, AnswersEndTheirRequestsTheMomentTheyArrive)
     EXPECT_EQ(waiters[0]->ends().size(), 1u) << "a request ends once";
 }
 
+// A failure answer may name the system's error behind it; the waiter learns it, and a name that
+// an opener should not see counts as a plain I/O error.
+TEST_F(SocketThreadTest, AFailureAnswerCarriesTheErrorTheClientNames)
+{
+    connect();
+    const std::vector<std::pair<std::string, int>> answers{
+        {R"({"error":"full","errno":"ENOSPC"})", ENOSPC},
+        {R"({"error":"over quota","errno":"EDQUOT"})", EDQUOT},
+        {R"({"error":"odd","errno":"EAGAIN"})", EIO},
+        {R"({"error":"odd","errno":28})", 0},
+        {R"({"error":"plain"})", 0},
+    };
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        const auto id = static_cast<std::int32_t>(13 + i);
+        const auto waiter = sendRequest(id);
+        client.send(resultAnswer(id, answers[i].first));
+        EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed)) << answers[i].first;
+        EXPECT_EQ(waiter->namedError(), answers[i].second) << answers[i].first;
+    }
+}
+
 TEST_F(SocketThreadTest, AnInterruptEndsTheRequestAndALaterAnswerFindsNothing)
 {
     connect();
@@ -173,16 +201,16 @@ TEST_F(SocketThreadTest, AnInterruptEndsTheRequestAndALaterAnswerFindsNothing)
     EXPECT_EQ(waiter->ends(), std::vector{HydrationEnd::Interrupted});
 }
 
-// A caller that merely handles a signal keeps waiting; one that a later signal ends gives up.
-TEST_F(SocketThreadTest, OnlyACallerBeingEndedGivesUpItsRequest)
+// A caller that merely handles a signal keeps waiting; one that a later signal stops gives up.
+TEST_F(SocketThreadTest, OnlyACallerAskedToStopGivesUpItsRequest)
 {
     connect();
     const auto waiter = sendRequest(13);
-    waiter->setDying(false);
+    waiter->setGivingUp(false);
     worker.interrupt(13);
     std::this_thread::sleep_for(200ms);
     EXPECT_TRUE(waiter->ends().empty());
-    waiter->setDying(true);
+    waiter->setGivingUp(true);
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Interrupted, 1s));
 }
 
@@ -231,7 +259,7 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
 {
     connect();
     // Known from the connection itself, before any answer.
-    EXPECT_EQ(jobs.clientPid(), ::getpid());
+    EXPECT_EQ(worker.clientPid(), ::getpid());
     client.send("VERSION:1.0:1111\n");
     client.send("VERSION:1.0:client:2222:extra\n");
     client.send("VERSION:1.0:client:pid\n");
@@ -239,28 +267,30 @@ TEST_F(SocketThreadTest, OnlyAThreeFieldVersionAnswerSetsTheClientPid)
     const auto waiter = sendRequest(13);
     client.send(resultAnswer(13, R"({"status":"OK"})"));
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Succeeded));
-    EXPECT_EQ(jobs.clientPid(), ::getpid());
+    EXPECT_EQ(worker.clientPid(), ::getpid());
     client.send("VERSION:1.0:client: 4242\n");
-    EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 4242; }));
+    EXPECT_TRUE(waitUntil([&] { return worker.clientPid() == 4242; }));
     client.send("VERSION:2.0:client:77\n");
-    EXPECT_TRUE(waitUntil([&] { return jobs.clientPid() == 77; }));
+    EXPECT_TRUE(waitUntil([&] { return worker.clientPid() == 77; }));
     finish();
     EXPECT_THAT(err, HasSubstr("Invalid process id in the VERSION answer: pid\n"));
     EXPECT_THAT(out, HasSubstr("Got PID of the Desktop Client:  4242\n"));
 }
 
-TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsWithoutKillingTheProcess)
+// The client's end closes: what waited fails, and the worker connects again, with VERSION first.
+TEST_F(SocketThreadTest, AClosedConnectionFailsWaitingRequestsAndIsMadeAgain)
 {
     connect();
     const auto waiter = sendRequest(13);
     client.closeConnection();
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed, 1s));
-    EXPECT_EQ(jobs.clientPid(), 0) << "whoever gets its pid next is not the client";
-    const auto later = post(14);
-    EXPECT_TRUE(later->endedAs(HydrationEnd::Failed));
+    ASSERT_TRUE(client.accept(2s));
+    EXPECT_EQ(client.readLine(), versionRequest);
+    const auto later = sendRequest(14);
+    client.send(resultAnswer(14, R"({"status":"OK"})"));
+    EXPECT_TRUE(later->endedAs(HydrationEnd::Succeeded));
     finish();
     EXPECT_THAT(err, HasSubstr("Socket API connection lost: the sync client closed the connection"));
-    EXPECT_THAT(out, HasSubstr("Failed to send msg 14: V2/HYDRATE_FILE\n"));
 }
 
 TEST_F(SocketThreadTest, WritingToAPeerThatReadsNoMoreFailsInsteadOfRaisingSigpipe)
@@ -289,7 +319,6 @@ TEST_F(SocketThreadTest, ManyRequestsWaitForASlowReaderWithoutLosingALine)
         ASSERT_TRUE(line.has_value()) << "request " << id;
         ASSERT_THAT(*line, testing::EndsWith(",\"id\":\"" + std::to_string(id) + "\"}"));
     }
-    EXPECT_TRUE(waitUntil([&] { return jobs.get(13 + count - 1) == JobStatus::Sent; }));
     for (const auto& waiter : waiters)
         EXPECT_TRUE(waiter->ends().empty());
 }
@@ -311,20 +340,23 @@ TEST_F(SocketThreadTest, ARequestWithoutAnswerOrProgressTimesOut)
 
 TEST_F(SocketThreadTest, WithoutAClientEveryRequestFails)
 {
-    worker.start((dir.path() / "nobody-listens").string());
+    const auto nobody = (dir.path() / "nobody-listens").string();
+    worker.start(nobody);
     const auto waiter = post(13);
     EXPECT_TRUE(waiter->endedAs(HydrationEnd::Failed));
     finish();
     EXPECT_EQ(out.find("VERSION"), std::string::npos);
-    EXPECT_THAT(err, HasSubstr("write: "));
-    EXPECT_EQ(jobs.clientPid(), 0);
+    EXPECT_THAT(out, HasSubstr("Failed to send msg 13: V2/HYDRATE_FILE\n"));
+    EXPECT_EQ(err, "Not connected to the sync client at " + nobody +
+                       ": No such file or directory; connecting when it listens there\n");
+    EXPECT_EQ(worker.clientPid(), 0);
 }
 
 TEST_F(SocketThreadTest, ASocketPathTooLongForTheAddressIsRefused)
 {
     // Cut to 107 bytes, the path would name another socket: this one.
     const auto prefix = dir.path() / std::string(106 - dir.path().string().size(), 's');
-    ASSERT_EQ(prefix.string().size(), SocketThread::maxSocketPath);
+    ASSERT_EQ(prefix.string().size(), ClientConnection::maxSocketPath);
     FakeSyncClient other(prefix);
     worker.start(prefix.string() + "-longer");
     EXPECT_FALSE(other.accept(std::chrono::milliseconds(100)));
@@ -363,13 +395,20 @@ TEST(LineAssembler, KeepsTheUnfinishedTailForTheNextRead)
     EXPECT_EQ(lines.feed("d\n").complete, std::vector<std::string>{"C:d"});
 }
 
-TEST(LineAssembler, DropsAnOverlongTail)
+// Whether a line ends in the read that brings it or in a later one, past the limit it is
+// dropped up to its line feed, and the next line counts again.
+TEST(LineAssembler, DropsAnOverlongLineUpToItsLineFeed)
 {
     LineAssembler lines;
-    const std::string garbage(LineAssembler::maxTail + 1, 'x');
-    const auto dropped = lines.feed(garbage);
-    EXPECT_EQ(dropped.droppedBytes, garbage.size());
-    EXPECT_EQ(lines.feed("A:b\n").complete, std::vector<std::string>{"A:b"});
+    const std::string garbage(LineAssembler::maxLineLength + 1, 'x');
+    const auto whole = lines.feed(garbage + "\nA:b\n");
+    EXPECT_EQ(whole.droppedBytes, garbage.size());
+    EXPECT_EQ(whole.complete, std::vector<std::string>{"A:b"});
+
+    EXPECT_EQ(lines.feed(garbage).droppedBytes, garbage.size());
+    const auto rest = lines.feed("rest of it\nC:d\n");
+    EXPECT_EQ(rest.droppedBytes, 10u);
+    EXPECT_EQ(rest.complete, std::vector<std::string>{"C:d"});
 }
 
 TEST(ParseDecimal, ReadsLikeStrtolAndRefusesWhatIsNoNumber)

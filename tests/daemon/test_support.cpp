@@ -101,6 +101,14 @@ std::string readFile(const fs::path& file)
     return content.str();
 }
 
+std::size_t occurrences(const std::string& text, std::string_view word)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++count;
+    return count;
+}
+
 void writeFile(const fs::path& file, std::string_view content)
 {
     std::ofstream stream(file, std::ios::binary | std::ios::trunc);
@@ -166,7 +174,7 @@ void LineConnection::stopReading()
     ::shutdown(m_fd, SHUT_RD);
 }
 
-FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
+FakeSyncClient::FakeSyncClient(const fs::path& socketPath) : m_socketPath(socketPath)
 {
     m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
@@ -180,6 +188,7 @@ FakeSyncClient::FakeSyncClient(const fs::path& socketPath)
 FakeSyncClient::~FakeSyncClient()
 {
     ::close(m_listener);
+    ::unlink(m_socketPath.c_str());
 }
 
 bool FakeSyncClient::accept(std::chrono::milliseconds timeout)

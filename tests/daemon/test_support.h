@@ -41,6 +41,7 @@ bool isMounted(const std::filesystem::path& mountPoint, std::string_view type = 
 bool unmountFolder(const std::filesystem::path& mountPoint);
 
 std::string readFile(const std::filesystem::path& file);
+std::size_t occurrences(const std::string& text, std::string_view word);
 void writeFile(const std::filesystem::path& file, std::string_view content = {});
 
 // The library reads placeholder records but leaves writing them to the sync client; the tests
@@ -72,7 +73,8 @@ private:
 };
 
 // The sync client's end of the socket API: listens on a Unix socket, takes one connection,
-// reads request lines and writes whatever answer bytes a test wants.
+// reads request lines and writes whatever answer bytes a test wants. Its socket goes with it,
+// so that another client can listen there.
 class FakeSyncClient {
 public:
     explicit FakeSyncClient(const std::filesystem::path& socketPath);
@@ -93,6 +95,7 @@ public:
     void stopReading() { m_connection.stopReading(); }
 
 private:
+    std::filesystem::path m_socketPath;
     int m_listener = -1;
     LineConnection m_connection;
 };

@@ -40,14 +40,6 @@ std::map<std::string, std::string> treeDigest(const fs::path& root)
     return digest;
 }
 
-std::size_t occurrences(const std::string& text, std::string_view word)
-{
-    std::size_t count = 0;
-    for (auto at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
-        ++count;
-    return count;
-}
-
 std::optional<VDK::SyncJournalFileRecord> journalRow(const fs::path& journal,
                                                      const std::string& relativePath)
 {

@@ -20,8 +20,6 @@ std::string patternContent(std::size_t size, unsigned seed);
 // by its target, links not followed.
 std::map<std::string, std::string> treeDigest(const std::filesystem::path& root);
 
-std::size_t occurrences(const std::string& text, std::string_view word);
-
 std::optional<VDK::SyncJournalFileRecord> journalRow(const std::filesystem::path& journal,
                                                      const std::string& relativePath);
 

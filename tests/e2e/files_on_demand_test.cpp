@@ -3,6 +3,7 @@
 #include "e2e_support.h"
 #include "hosted_folder.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -230,28 +231,76 @@ TEST_F(FilesOnDemand, ARemoteFileGoneBeforeItsHydrationGivesTheOpenerAnErrorNotA
     EXPECT_EQ(readWithProcess(hosted.local("vanishing.txt")).out, "back again\n");
 }
 
-// The download must not create the file again: the opener would get the content of a file
-// the user deleted, and the folder a file without a record.
-TEST_F(FilesOnDemand, AFileDeletedWhileItsDownloadWaitsStaysDeletedAndItsOpenerGetsAnError)
+// A file renamed, or whose folder is renamed, while it downloads: the application gets the
+// content, the file opens with it under its new name, and its record ends Hydrated.
+TEST_F(FilesOnDemand, AFileRenamedDuringItsDownloadEndsHydratedUnderItsNewName)
 {
-    hosted.putRemote("doomed.txt", "soon gone\n");
-    ASSERT_TRUE(hosted.startHost({"--latency", "1000"}));
+    const std::string first = patternContent(1024 * 1024, 40);
+    const std::string second = patternContent(1024 * 1024, 41);
+    hosted.putRemote("d1/big.bin", first);
+    hosted.putRemote("d3/other.bin", second);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "1024"}));
 
     TempDir outputs;
-    ChildProcess opener({"cat", hosted.local("doomed.txt").string()}, outputs.path() / "out",
-                        outputs.path() / "err");
-    ASSERT_TRUE(
-        waitUntil([&] { return hosted.record("doomed.txt").state == States::Hydrating; }, 10s));
-    fs::remove(hosted.local("doomed.txt"));
+    ChildProcess renamed({"cat", hosted.local("d1/big.bin").string()}, outputs.path() / "1",
+                         outputs.path() / "1.err");
+    ChildProcess inMovedFolder({"cat", hosted.local("d3/other.bin").string()},
+                               outputs.path() / "2", outputs.path() / "2.err");
+    for (const auto* name : {"d1/big.bin", "d3/other.bin"})
+        ASSERT_TRUE(waitUntil([&] { return hosted.record(name).state == States::Hydrating; }, 10s));
+    EXPECT_EQ(runProgram({"mv", hosted.local("d1/big.bin").string(),
+                          hosted.local("d1/renamed.bin").string()})
+                  .status,
+              0);
+    EXPECT_EQ(runProgram({"mv", hosted.local("d3").string(), hosted.local("d3moved").string()})
+                  .status,
+              0);
 
-    const auto status = opener.wait(30s);
-    ASSERT_TRUE(status.has_value()) << "the open hangs";
-    EXPECT_NE(*status, 0);
-    EXPECT_EQ(readFile(outputs.path() / "out"), "");
-    EXPECT_FALSE(fs::exists(hosted.local("doomed.txt")));
-    EXPECT_FALSE(fs::exists(hosted.underneath("doomed.txt")));
-    EXPECT_NE(hosted.hostOutput().find("failed doomed.txt"), std::string::npos)
+    EXPECT_EQ(renamed.wait(30s), 0) << readFile(outputs.path() / "1.err") << hosted.diagnostics();
+    EXPECT_EQ(inMovedFolder.wait(30s), 0) << readFile(outputs.path() / "2.err");
+    EXPECT_TRUE(readFile(outputs.path() / "1") == first);
+    EXPECT_TRUE(readFile(outputs.path() / "2") == second);
+    for (const auto& [name, content] : {std::pair{"d1/renamed.bin", first}, {"d3moved/other.bin", second}}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(hosted.record(name).state, States::Hydrated);
+        EXPECT_TRUE(readWithProcess(hosted.local(name)).out == content);
+    }
+    EXPECT_EQ(occurrences(hosted.hostOutput(), "hydrated "), 2u)
+        << "no second download under the new names: " << hosted.hostOutput();
+}
+
+// A file removed during its download, by itself or with its folder: the download stops within a
+// second, the opener learns that the file is gone, and nothing is left.
+TEST_F(FilesOnDemand, AFileRemovedDuringItsDownloadStopsItAndNothingIsLeft)
+{
+    hosted.putRemote("doomed.bin", patternContent(4 * 1024 * 1024, 42));
+    hosted.putRemote("folder/inner.bin", patternContent(4 * 1024 * 1024, 43));
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "1024"}));
+
+    TempDir outputs;
+    std::vector<std::unique_ptr<ChildProcess>> openers;
+    for (const auto* name : {"doomed.bin", "folder/inner.bin"}) {
+        openers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"cat", hosted.local(name).string()},
+            outputs.path() / fs::path(name).filename(),
+            outputs.path() / (fs::path(name).filename().string() + ".err")));
+        ASSERT_TRUE(waitUntil([&] { return hosted.record(name).state == States::Hydrating; }, 10s));
+    }
+    const auto removed = std::chrono::steady_clock::now();
+    EXPECT_EQ(runProgram({"rm", hosted.local("doomed.bin").string()}).status, 0);
+    EXPECT_EQ(runProgram({"rm", "-r", hosted.local("folder").string()}).status, 0);
+
+    for (const auto& opener : openers)
+        EXPECT_EQ(opener->wait(10s), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - removed, 1500ms)
+        << "4 MiB at 1 MiB/s would take four seconds";
+    EXPECT_NE(readFile(outputs.path() / "doomed.bin.err").find("No such file or directory"),
+              std::string::npos);
+    EXPECT_NE(hosted.hostOutput().find("cancelled doomed.bin after"), std::string::npos)
         << hosted.hostOutput();
+    EXPECT_NE(hosted.hostOutput().find("cancelled folder/inner.bin after"), std::string::npos);
+    EXPECT_FALSE(fs::exists(hosted.underneath("doomed.bin")));
+    EXPECT_FALSE(fs::exists(hosted.underneath("folder")));
 }
 
 // Under a slow simulated network a long download runs while other requests are served.
@@ -272,6 +321,44 @@ TEST_F(FilesOnDemand, ASlowDownloadDoesNotHoldUpTheOthers)
     EXPECT_GE(std::chrono::steady_clock::now() - started, 2s)
         << "2 MiB at 1 MiB/s take two seconds";
     EXPECT_EQ(readFile(outputs.path() / "large").size(), 2u * 1024 * 1024);
+}
+
+// Ctrl-C ends an application whose open waits for a download, though it handles SIGINT, as
+// Python does; a timer's signal, handled with calls restarted after it, does not end the open of
+// another, which gets the content.
+TEST_F(FilesOnDemand, CtrlCEndsAWaitingOpenAndATimersSignalDoesNot)
+{
+    const std::string content = patternContent(2 * 1024 * 1024, 30);
+    hosted.putRemote("video.bin", content);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "1024"}));
+    const std::string file = hosted.local("video.bin").string();
+    const std::string python = "/usr/bin/python3";
+    if (!fs::exists(python))
+        GTEST_SKIP() << "no " << python;
+
+    TempDir outputs;
+    ChildProcess reader({python, "-c", "import sys; open(sys.argv[1], 'rb').read()", file},
+                        outputs.path() / "python", outputs.path() / "python.err");
+    ChildProcess timed({TESSARN_OPEN_PROBE, "--alarms", file}, outputs.path() / "timed",
+                       outputs.path() / "timed.err");
+    // Both opens wait once the daemon has asked for them.
+    for (const auto& app : {fs::canonical(python), fs::canonical(TESSARN_OPEN_PROBE)})
+        ASSERT_TRUE(waitUntil(
+            [&] { return hosted.daemonLog().find(app.string() + "\"}") != std::string::npos; },
+            10s))
+            << app << hosted.diagnostics();
+
+    const auto interrupted = std::chrono::steady_clock::now();
+    reader.signal(SIGINT);
+    EXPECT_EQ(reader.wait(5s), 128 + SIGINT) << readFile(outputs.path() / "python.err");
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 1s);
+    EXPECT_NE(readFile(outputs.path() / "python.err").find("KeyboardInterrupt"), std::string::npos);
+    EXPECT_FALSE(timed.poll().has_value()) << "the download is still on its way";
+
+    EXPECT_EQ(timed.wait(30s), 0) << readFile(outputs.path() / "timed.err");
+    EXPECT_TRUE(readFile(outputs.path() / "timed") == content);
+    // However often the timer fired while the open waited, its signal is taken once afterwards.
+    EXPECT_EQ(readFile(outputs.path() / "timed.err"), "alarms during the open: 1\n");
 }
 
 // The server's file is cut short, grows, or fails to read in the middle of the download: the
@@ -302,6 +389,8 @@ TEST_F(FilesOnDemand, ADownloadThatCannotCompleteFailsItsOpenerAndLeavesAnEmptyP
         ASSERT_TRUE(status.has_value()) << "the open hangs";
         EXPECT_NE(*status, 0);
         EXPECT_EQ(readFile(outputs.path() / names[i]), "");
+        EXPECT_NE(readFile(outputs.path() / (names[i] + ".err")).find("Input/output error"),
+                  std::string::npos);
         EXPECT_EQ(fs::file_size(hosted.underneath(names[i])), 0u) << "the partial bytes are gone";
     }
     expectCleanPlaceholder(hosted, "shrinking.bin", size);
@@ -328,6 +417,7 @@ TEST_F(FilesOnDemand, ADownloadThatFillsTheDiskFailsAndGivesTheSpaceBack)
     const ProgramResult failed = readWithProcess(hosted.local("big.bin"));
     EXPECT_NE(failed.status, 0);
     EXPECT_EQ(failed.out, "");
+    EXPECT_NE(failed.err.find("No space left on device"), std::string::npos) << failed.err;
     EXPECT_NE(hosted.hostOutput().find("failed big.bin after"), std::string::npos);
     EXPECT_NE(hosted.hostOutput().find("No space left on device"), std::string::npos)
         << hosted.hostOutput();

@@ -151,6 +151,11 @@ TEST_F(HostLifecycle, AKilledDaemonIsRestartedAndItsWaitingOpenFailsRatherThanRe
 
     ASSERT_TRUE(hosted.waitForRestartedDaemon(2s)) << hosted.hostErrors() << hosted.diagnostics();
     EXPECT_EQ(readWithProcess(hosted.local("b.txt")).out, "content of b\n");
+    // The download began after the daemon's death, into the file opened through its mount.
+    ASSERT_TRUE(waitUntil(
+        [&] { return hosted.hostOutput().find("failed a.txt") != std::string::npos; }, 10s));
+    EXPECT_EQ(hosted.record("a.txt").state, States::Dehydrated)
+        << "no record stays Hydrating once its job has ended";
     EXPECT_EQ(readWithProcess(hosted.local("a.txt")).out, "content of a\n");
     EXPECT_NE(hosted.hostErrors().find("not served until the plug-in restarts it"),
               std::string::npos)

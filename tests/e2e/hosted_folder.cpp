@@ -194,10 +194,14 @@ std::string HostedFolder::hostErrors() const
     return readFile(m_dir.path() / ("host-" + std::to_string(m_runs) + ".err"));
 }
 
+std::string HostedFolder::daemonLog() const
+{
+    return readFile(m_dir.path() / ("daemon-" + std::to_string(m_runs) + ".log"));
+}
+
 std::string HostedFolder::diagnostics() const
 {
-    return "synchost errors:\n" + hostErrors() + "daemon and plug-in:\n" +
-           readFile(m_dir.path() / ("daemon-" + std::to_string(m_runs) + ".log"));
+    return "synchost errors:\n" + hostErrors() + "daemon and plug-in:\n" + daemonLog();
 }
 
 // Every file of the tests' folders has a record: a missing one must not pass for the default

@@ -67,6 +67,8 @@ public:
     // synchost's own lines (the daemon's and the plug-in's go to a log file).
     std::string hostOutput() const;
     std::string hostErrors() const;
+    // The daemon's trace and the plug-in's log.
+    std::string daemonLog() const;
     std::string diagnostics() const;
 
     Tessarn::PlaceHolderAttributes record(const std::filesystem::path& relative) const;

@@ -141,7 +141,8 @@ TEST_F(SocketApi, ADownloadWhoseRecordDoesNotEndHydratedIsAnError)
     ASSERT_TRUE(answer.has_value()) << hosted.hostOutput() << hosted.diagnostics();
     EXPECT_EQ(answer->id, "401");
     EXPECT_EQ(answer->status, "");
-    EXPECT_NE(answer->error.find("does not say hydrated"), std::string::npos) << answer->error;
+    EXPECT_NE(answer->error.find("no longer says that it is being hydrated"), std::string::npos)
+        << answer->error;
 }
 
 // The answers written just before the stop reach the socket before the connection closes.

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QElapsedTimer>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace VDK;
@@ -124,6 +125,7 @@ TEST_F(HydrationJobTest, ReportsWhatKeepsItFromDownloading)
     ASSERT_TRUE(QFile::remove(server.filePath(QStringLiteral("gone.txt"))));
     HydrationJob missingSource(&vfs, "id-3", std::make_unique<QBuffer>(), nullptr);
     EXPECT_FALSE(run(missingSource).isEmpty());
+    EXPECT_EQ(missingSource.systemError(), ENOENT);
 
     putOnServer("b.txt", "x", "id-4");
     HydrationJob unwritable(&vfs, "id-4",
@@ -140,6 +142,26 @@ TEST_F(HydrationJobTest, ReportsWhatKeepsItFromDownloading)
     HydrationJob fullDisk(&vfs, "id-4", std::make_unique<QFile>(QStringLiteral("/dev/full")),
                           nullptr);
     EXPECT_EQ(run(fullDisk), QStringLiteral("No space left on device"));
+    EXPECT_EQ(fullDisk.systemError(), ENOSPC);
+    EXPECT_EQ(unknown.systemError(), 0) << "no system error behind an unknown id";
+}
+
+// Whether it still waits for its first byte or is part way through, a cancelled job ends soon,
+// as cancelled.
+TEST_F(HydrationJobTest, ACancelledJobEndsAsCancelled)
+{
+    putOnServer("long.bin", QByteArray(1024 * 1024, 'l'), "id-8");
+    for (const auto latency : {std::chrono::milliseconds(5000), std::chrono::milliseconds(0)}) {
+        HydrationJob job(&vfs, "id-8", std::make_unique<QBuffer>(), nullptr);
+        job.setThrottle(latency, 64 * 1024);
+        QTimer::singleShot(100, [&] { job.cancel(); });
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(run(job), QStringLiteral("The download was cancelled"));
+        EXPECT_LT(clock.elapsed(), 1000) << "latency " << latency.count() << " ms";
+        EXPECT_EQ(job.status(), HydrationJob::Status::Cancelled);
+        EXPECT_EQ(job.systemError(), ECANCELED);
+    }
 }
 
 // The server's file loses its end while it is copied: the job must not call that complete.

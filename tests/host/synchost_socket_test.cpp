@@ -1,6 +1,7 @@
 // synchost's reading and writing of socket API lines.
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <line_buffer.h>
 #include <socket_messages.h>
@@ -29,6 +30,11 @@ TEST(LineBuffer, DropsALineThatGrowsTooLongAndGoesOnAfterIt)
     const auto lines = buffer.feed(piece + "\nNEXT:1\n");
     EXPECT_EQ(lines.complete, QList<QByteArray>{"NEXT:1"});
     EXPECT_EQ(lines.droppedBytes, piece.size());
+
+    const QByteArray whole(LineBuffer::maxLineLength + 1, 'y');
+    const auto inOneRead = buffer.feed(whole + "\nLAST:2\n");
+    EXPECT_EQ(inOneRead.complete, QList<QByteArray>{"LAST:2"}) << "however the line comes";
+    EXPECT_EQ(inOneRead.droppedBytes, whole.size());
 }
 
 TEST(SocketMessages, ReadsTheDaemonsRequests)
@@ -85,4 +91,12 @@ TEST(SocketMessages, AnswersAreSingleLinesTheDaemonReads)
         QJsonDocument::fromJson(failed.mid(failed.indexOf(':') + 1).chopped(1)).object();
     EXPECT_EQ(failedObject.value(u"arguments").toObject(),
               (QJsonObject{{QStringLiteral("error"), QStringLiteral("gone:\nreally \"gone\"")}}));
+
+    const QByteArray full = hydrationAnswer("15", QStringLiteral("No space left on device"), ENOSPC);
+    EXPECT_EQ(QJsonDocument::fromJson(full.mid(full.indexOf(':') + 1).chopped(1))
+                  .object()
+                  .value(u"arguments")
+                  .toObject(),
+              (QJsonObject{{QStringLiteral("error"), QStringLiteral("No space left on device")},
+                           {QStringLiteral("errno"), QStringLiteral("ENOSPC")}}));
 }

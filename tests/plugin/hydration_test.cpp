@@ -1,5 +1,6 @@
 #include "plugin_test_support.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QPointer>
 #include <QSignalSpy>
@@ -146,15 +147,25 @@ TEST_F(Hydration, FilesWithoutAUsableRecordAreNotHydrated)
     EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Cannot decode the Tessarn xattr of")));
 }
 
-TEST_F(Hydration, AFileMovedAwayDuringTheDownloadIsLeftAlone)
+// The download goes into the file that was asked for, wherever it is moved meanwhile; the journal
+// keeps its row where the client left it, until the client's next discovery.
+TEST_F(Hydration, AFileMovedDuringTheDownloadEndsHydratedUnderItsNewName)
 {
     HydrationJob* job = vfs.hydrateFile(remote.fileId, target());
     ASSERT_NE(job, nullptr);
-    job->setTargetFile(sync.filePath(QStringLiteral("moved away/report.txt")));
+    job->setThrottle(std::chrono::milliseconds(200), 0);
+    const QString moved = sync.filePath(QStringLiteral("moved/report.txt"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(moved).path()));
+    ASSERT_TRUE(QFile::rename(target(), moved));
     runToEnd(job);
-    EXPECT_TRUE(log.contains(QtWarningMsg, QStringLiteral("Hydration succeeded but the file appears to be moved")));
-    EXPECT_EQ(sync.journal().getFileRecordByFileId(remote.fileId)->value().type,
-              CSyncEnums::ItemTypeVirtualFile) << "the journal is not touched";
+
+    EXPECT_EQ(readFile(moved), content);
+    EXPECT_EQ(record(QStringLiteral("moved/report.txt")).state, States::Hydrated);
+    EXPECT_EQ(modificationTime(moved), 1300000000);
+    const auto row = sync.journal().getFileRecordByFileId(remote.fileId);
+    ASSERT_TRUE(row && row->has_value());
+    EXPECT_EQ((*row)->type, CSyncEnums::ItemTypeFile);
+    EXPECT_EQ((*row)->path, "report.txt");
 }
 
 TEST_F(Hydration, RunningJobsGoWithThePlugin)

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -18,11 +19,14 @@
 namespace VDK {
 
 class Vfs;
+struct DownloadFailure;
 
 class HydrationJob : public QObject {
     Q_OBJECT
 
 public:
+    enum class Status { Running, Succeeded, Failed, Cancelled };
+
     // The job writes the content into device, opening it for writing unless it is open.
     HydrationJob(Vfs* vfs, const QByteArray& fileId, std::unique_ptr<QIODevice> device,
                  QObject* parent);
@@ -46,8 +50,21 @@ public:
     // finished() or error(), emitted later from the event loop. The download is complete or
     // an error: a file on the server that ends early, grows or changes meanwhile fails it.
     void start();
+    // Stops the download, at once or after the piece it is copying: the job ends through
+    // error(), as Cancelled. A job that has ended stays as it ended.
+    void cancel();
     // The bytes written into the device so far; may be read from any thread.
     qint64 bytesWritten() const { return m_bytesWritten; }
+
+    // How the job ended, Running until finished() or error(). A virtual-file mode that handles
+    // finished() may find that the content cannot become the file's after all: it fails the
+    // job with failFinalization(), and whoever is connected after it reads Failed.
+    Status status() const { return m_status; }
+    void failFinalization(const QString& reason, int systemError = 0);
+    QString errorString() const { return m_errorString; }
+    // The system's error number behind a failure (a full disk, a file gone on the server), 0
+    // when the system did not say why.
+    int systemError() const { return m_systemError; }
 
 Q_SIGNALS:
     void finished();
@@ -55,9 +72,8 @@ Q_SIGNALS:
 
 private:
     void begin();
-    QString openTransfer();
-    // Ends the job; failure is the reason, empty on success.
-    void finish(const QString& failure);
+    DownloadFailure openTransfer();
+    void finish(const DownloadFailure& failure);
 
     QPointer<Vfs> m_vfs;
     QByteArray m_fileId;
@@ -68,7 +84,12 @@ private:
     std::unique_ptr<QFile> m_source;
     std::chrono::milliseconds m_latency{0};
     qint64 m_bytesPerSecond = 0;
+    QTimer m_latencyTimer;
     std::atomic<qint64> m_bytesWritten{0};
+    bool m_cancelled = false;
+    Status m_status = Status::Running;
+    QString m_errorString;
+    int m_systemError = 0;
     // Last, so that it is stopped and joined before anything it uses goes away.
     std::jthread m_transfer;
 };

@@ -1,8 +1,15 @@
 #include "vfs_tessarn.h"
 
+#include "hydration_target.h"
+
 namespace VDK {
 
-Tessarn::Tessarn(QObject* parent) : Vfs(parent) {}
+Tessarn::Tessarn(QObject* parent) : Vfs(parent)
+{
+    // Often enough that a removed file's download stops within a second.
+    removedFilesCheck.setInterval(250);
+    connect(&removedFilesCheck, &QTimer::timeout, this, &Tessarn::cancelDownloadsOfRemovedFiles);
+}
 
 // The daemon process, a child object, goes with us; the folder stays claimed until the
 // client unregisters it.

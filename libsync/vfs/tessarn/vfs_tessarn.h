@@ -7,10 +7,14 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
+#include <memory>
 #include <vdk/hydrationjob.h>
 #include <vdk/vfs.h>
 
 namespace VDK {
+
+class HydrationTarget;
 
 class Tessarn : public Vfs {
     Q_OBJECT
@@ -70,12 +74,20 @@ private:
     void restartDaemon(const QString& folder, const QString& lastExit);
 
     HydrationJob* startHydration(const QByteArray& fileId, const QString& targetPath);
-    void completeHydration(const HydrationJob& job);
+    HydrationJob* trackHydration(HydrationJob* job, std::shared_ptr<HydrationTarget> target);
+    void completeHydration(HydrationJob& job);
     void failHydration(HydrationJob* job, const QString& message);
+    void cancelDownloadsOfRemovedFiles();
     void releaseJob(HydrationJob* job);
     void abandonHydrations();
 
-    QMap<QByteArray, HydrationJob*> hydrationJobs;
+    // From the request to the job's end, by file id: the job, and the file it writes, held open.
+    struct Hydration {
+        HydrationJob* job = nullptr;
+        std::shared_ptr<HydrationTarget> target;
+    };
+    QMap<QByteArray, Hydration> hydrations;
+    QTimer removedFilesCheck;
     QPointer<QProcess> daemonProcess;
     RestartBudget daemonRestarts;
     // The restarts gave up: the dead daemon's mount, which fails every access, is left for
