@@ -111,6 +111,10 @@ void init(void* data, fuse_conn_info* connection)
     // keep what it learns.
     if (!cache.enabled())
         connection->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO);
+    // A file's pages stay when its modification time changes: most changes are the kernel's own
+    // writes, and the open of a file changed behind the mount drops them.
+    else
+        connection->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
 }
 
 const fuse_lowlevel_ops& table()

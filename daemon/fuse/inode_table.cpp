@@ -8,11 +8,6 @@ namespace TessarnFuse {
 
 namespace {
 
-fuse_ino_t numberOf(const Inode& inode)
-{
-    return static_cast<fuse_ino_t>(reinterpret_cast<std::uintptr_t>(&inode));
-}
-
 struct stat statOf(int fd)
 {
     struct stat st {};
@@ -47,6 +42,13 @@ Inode& InodeTable::inodeOf(fuse_ino_t number)
     if (number == FUSE_ROOT_ID)
         return m_root;
     return *reinterpret_cast<Inode*>(static_cast<std::uintptr_t>(number));
+}
+
+fuse_ino_t InodeTable::numberOf(const Inode& inode) const
+{
+    if (&inode == &m_root)
+        return FUSE_ROOT_ID;
+    return static_cast<fuse_ino_t>(reinterpret_cast<std::uintptr_t>(&inode));
 }
 
 Inode* InodeTable::find(const struct stat& st)
@@ -155,6 +157,40 @@ void InodeTable::forget(fuse_ino_t number, std::uint64_t lookups)
     unlockAndClose(lock);
 }
 
+namespace {
+
+std::int64_t nanoseconds(const timespec& time)
+{
+    return time.tv_sec * 1'000'000'000LL + time.tv_nsec;
+}
+
+// Whether the content is the one noted, and from now on it is.
+bool noteContent(Inode& inode, const struct stat& now)
+{
+    const bool same = inode.contentModified == nanoseconds(now.st_mtim) &&
+                      inode.contentSize == now.st_size;
+    inode.contentModified = nanoseconds(now.st_mtim);
+    inode.contentSize = now.st_size;
+    return same;
+}
+
+} // namespace
+
+void InodeTable::contentChanged(fuse_ino_t number, const struct stat& now)
+{
+    const std::lock_guard lock(m_mutex);
+    noteContent(inodeOf(number), now);
+}
+
+bool InodeTable::contentUnchanged(fuse_ino_t number, const struct stat& now)
+{
+    const std::lock_guard lock(m_mutex);
+    auto& inode = inodeOf(number);
+    // Not opened before: the kernel has no pages of it.
+    const bool first = inode.contentSize < 0;
+    return noteContent(inode, now) || first;
+}
+
 InodeRef::InodeRef(InodeTable& table, Inode& inode) : m_table(&table), m_inode(&inode) {}
 
 InodeRef::InodeRef(InodeRef&& other) noexcept
@@ -167,6 +203,11 @@ InodeRef& InodeRef::operator=(InodeRef&& other) noexcept
     std::swap(m_table, other.m_table);
     std::swap(m_inode, other.m_inode);
     return *this;
+}
+
+fuse_ino_t InodeRef::number() const
+{
+    return m_table->numberOf(*m_inode);
 }
 
 InodeRef::~InodeRef()

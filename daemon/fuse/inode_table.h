@@ -42,6 +42,10 @@ struct Inode {
     Inode* newer = nullptr;
     Inode* older = nullptr;
     bool listed = false;
+    // What the kernel's pages of the file were made from: its modification time and size after
+    // the last change through the mount, or as the last open found them.
+    std::int64_t contentModified = 0;
+    off_t contentSize = -1;
 };
 
 // Keeps an inode in the table, and findable, while it lives; it holds no descriptor.
@@ -54,6 +58,8 @@ public:
 
     Inode* get() const { return m_inode; }
     InodeTable& table() const { return *m_table; }
+    // The number the kernel knows it by.
+    fuse_ino_t number() const;
 
 private:
     friend class InodeTable;
@@ -114,6 +120,12 @@ public:
     int rename(fuse_ino_t parent, int parentFd, const char* name, fuse_ino_t newParent,
                int newParentFd, const char* newName, unsigned int flags);
 
+    // The file as a change through the mount left it: the kernel's pages hold that content.
+    void contentChanged(fuse_ino_t number, const struct stat& now);
+    // At an open: whether the kernel's pages still hold the file's content, which they do unless
+    // the file changed behind the mount. They hold what it is now from then on.
+    bool contentUnchanged(fuse_ino_t number, const struct stat& now);
+
     // An O_PATH descriptor of name in the directory, or the negated errno. When the process is
     // out of descriptors, the table closes half of those it may close and tries once more.
     int openObject(int parentFd, const char* name);
@@ -131,6 +143,7 @@ private:
     using Lock = std::unique_lock<std::mutex>;
 
     Inode& inodeOf(fuse_ino_t number);
+    fuse_ino_t numberOf(const Inode& inode) const;
     Inode* find(const struct stat& st);
     void hold(Inode& inode);
     // Gives back a hold; frees the inode, and the parents that were held only for it, once

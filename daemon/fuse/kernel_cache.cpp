@@ -20,9 +20,19 @@ void KernelCache::setTimeouts(fuse_entry_param& entry, bool placeholder) const
 
 void KernelCache::forgetInode(fuse_ino_t inode) const
 {
+    invalidate(inode, 0);
+}
+
+void KernelCache::forgetAttributes(fuse_ino_t inode) const
+{
+    invalidate(inode, -1);
+}
+
+void KernelCache::invalidate(fuse_ino_t inode, off_t off) const
+{
     if (!enabled() || !m_session)
         return;
-    const int result = fuse_lowlevel_notify_inval_inode(m_session, inode, 0, 0);
+    const int result = fuse_lowlevel_notify_inval_inode(m_session, inode, off, 0);
     // The kernel not knowing the inode any more keeps nothing of it either.
     if (result < 0 && result != -ENOENT)
         printError("Cannot tell the kernel that inode ", inode,

@@ -25,8 +25,13 @@ public:
     // no lock of the kernel's, as no page is ever dirty in the kernel (there is no write-back
     // cache). A failure is reported, never fatal.
     void forgetInode(fuse_ino_t inode) const;
+    // Drops the kernel's attributes of the inode only.
+    void forgetAttributes(fuse_ino_t inode) const;
 
 private:
+    // off: where the pages to drop begin, or negative for none.
+    void invalidate(fuse_ino_t inode, off_t off) const;
+
     std::chrono::seconds m_timeout;
     fuse_session* m_session = nullptr;
 };

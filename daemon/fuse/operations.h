@@ -51,6 +51,12 @@ void withDescriptor(fuse_req_t request, fuse_ino_t inode, Body&& body)
 int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* name,
                 fuse_entry_param& entry);
 void replyEntry(fuse_req_t request, const fuse_entry_param& entry);
+// The file open as fd changed through the mount: the kernel's pages hold what it is now.
+void contentChanged(fuse_req_t request, fuse_ino_t inode, int fd);
+// Whether the kernel may keep the pages it has of the file just opened as fd: they hold its
+// content unless the file changed behind the mount, and then its attributes go too.
+bool keepsPages(fuse_req_t request, fuse_ino_t inode, int fd);
+
 // What the mount shows of an object, and how long the kernel may keep it: the attributes
 // underneath, with a placeholder's recorded size. 0 or a negated errno.
 int entryOf(fuse_req_t request, int fd, fuse_entry_param& entry);

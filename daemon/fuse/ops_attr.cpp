@@ -147,9 +147,9 @@ void setattr(fuse_req_t request, fuse_ino_t inode, struct stat* attributes, int 
     withDescriptor(request, inode, [&](int fd) {
         const int result = applyAttributes(fd, fi, *attributes, valid);
         if (result < 0)
-            replyResult(request, result);
-        else
-            replyAttributes(request, fd);
+            return replyResult(request, result);
+        contentChanged(request, inode, fd);
+        replyAttributes(request, fd);
     });
 }
 

@@ -177,6 +177,7 @@ void create(fuse_req_t request, fuse_ino_t parent, const char* name, mode_t mode
                 unmake(parentFd, name, entry.attr);
             throw;
         }
+        contentChanged(request, entry.ino, fd);
         fi->fh = static_cast<uint64_t>(fd);
         fi->keep_cache = cacheOf(request).enabled();
         // A caller that was interrupted will never release the file nor forget its entry.

@@ -4,6 +4,7 @@
 #include "fuse/operations.h"
 
 #include <cstdint>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -46,6 +47,25 @@ void readLogged(fuse_req_t request, const LogPath& path, size_t size, off_t offs
 
 } // namespace
 
+void contentChanged(fuse_req_t request, fuse_ino_t inode, int fd)
+{
+    struct stat now {};
+    if (::fstat(fd, &now) == 0)
+        inodesOf(request).contentChanged(inode, now);
+}
+
+bool keepsPages(fuse_req_t request, fuse_ino_t inode, int fd)
+{
+    const auto& cache = cacheOf(request);
+    struct stat now {};
+    if (!cache.enabled() || ::fstat(fd, &now) != 0)
+        return false;
+    if (inodesOf(request).contentUnchanged(inode, now))
+        return true;
+    cache.forgetAttributes(inode);
+    return false;
+}
+
 // Unlogged, the bytes go from the file to the kernel by splice, never through the daemon.
 void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi)
 {
@@ -76,6 +96,7 @@ void writeBuffer(fuse_req_t request, fuse_ino_t inode, fuse_bufvec* data, off_t 
     }
     logOperation(path, "write", 0, "%d bytes written at offset %jd", static_cast<int>(written),
                  at);
+    contentChanged(request, inode, descriptorOf(fi));
     fuse_reply_write(request, static_cast<size_t>(written));
 }
 

@@ -108,7 +108,7 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
     // The sync client's own accesses never wait: it is the one that brings the content.
     if (isDesktopClient(socketThread().clientPid(), caller)) {
         logOperation(path, operation, 0, "Desktop client tries to access, bypassing!");
-        return replyOpened(request, fd.fd(), *fi);
+        return replyOpened(request, number, fd.fd(), *fi);
     }
     std::optional<Tessarn::PlaceHolderAttributes> record;
     try {
@@ -120,12 +120,12 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
     if (!record)
         logOperation(path, operation, 0, "Not a placeholder file");
     if (!record || !needsHydration(record->state))
-        return replyOpened(request, fd.fd(), *fi);
+        return replyOpened(request, number, fd.fd(), *fi);
     if (const auto owner = foreignOwner(fd.fd())) {
         logOperation(path, operation, 0,
                      "Placeholder owned by uid %u, not the client's user: opening it as it is",
                      *owner);
-        return replyOpened(request, fd.fd(), *fi);
+        return replyOpened(request, number, fd.fd(), *fi);
     }
     const auto& name = requester.name();
     if (isIgnoredApp(name, daemonContext()->filters)) {

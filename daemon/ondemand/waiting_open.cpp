@@ -57,23 +57,15 @@ constexpr std::uint64_t signalBit(int signal)
 constexpr std::uint64_t stopSignals = signalBit(SIGKILL) | signalBit(SIGINT) |
                                       signalBit(SIGTERM) | signalBit(SIGHUP) | signalBit(SIGQUIT);
 
-// The kernel keeps the pages of a file with content across opens: they change only through the
-// mount. A placeholder's are dropped at each open, as it holds nothing yet.
-bool keepsPages(fuse_req_t request, int fd)
-{
-    struct stat st {};
-    return Operations::cacheOf(request).enabled() && ::fstat(fd, &st) == 0 && st.st_size > 0;
-}
-
 } // namespace
 
-void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi)
+void replyOpened(fuse_req_t request, fuse_ino_t inode, int inodeFd, fuse_file_info fi)
 {
     const int fd = resultOf(::open(procPath(inodeFd).c_str(), (fi.flags & ~O_NOFOLLOW) | O_CLOEXEC));
     if (fd < 0)
         return Operations::replyResult(request, fd);
     fi.fh = static_cast<uint64_t>(fd);
-    fi.keep_cache = keepsPages(request, fd);
+    fi.keep_cache = Operations::keepsPages(request, inode, fd);
     // A caller that was interrupted meanwhile will never release the file.
     if (fuse_reply_open(request, &fi) == -ENOENT)
         ::close(fd);
@@ -144,7 +136,7 @@ void WaitingOpen::finished(HydrationOutcome outcome)
             return Operations::replyResult(m_request, result);
         const auto fd = m_inode.table().descriptor(m_inode);
         if (fd)
-            replyOpened(m_request, fd.fd(), m_fi);
+            replyOpened(m_request, m_inode.number(), fd.fd(), m_fi);
         else
             Operations::replyResult(m_request, fd.error());
     } catch (...) {

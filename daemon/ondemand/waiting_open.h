@@ -15,7 +15,7 @@
 namespace TessarnFuse {
 
 // Opens the file underneath for the request and answers it.
-void replyOpened(fuse_req_t request, int inodeFd, fuse_file_info fi);
+void replyOpened(fuse_req_t request, fuse_ino_t inode, int inodeFd, fuse_file_info fi);
 
 class WaitingOpen : public HydrationWaiter {
 public:

@@ -22,7 +22,7 @@ struct Configuration {
     // Everything changes through the mount, where the daemon sees it, but for a process that kept
     // a descriptor or a working directory inside the folder from before the mount: this bounds
     // how long such a change goes unseen. Zero: the kernel keeps nothing.
-    std::chrono::seconds cacheTimeout{60};
+    std::chrono::seconds cacheTimeout{3600};
 };
 
 // The message names the file and what is wrong with it.

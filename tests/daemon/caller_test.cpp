@@ -114,7 +114,7 @@ TEST_F(ConfigFileTest, LoadsBothListsInFileOrderAndTheTimeouts)
     EXPECT_TRUE(empty.filters.byName.empty());
     EXPECT_TRUE(empty.filters.endsWith.empty());
     EXPECT_EQ(empty.hydrationTimeout, std::chrono::seconds(300)) << "the default";
-    EXPECT_EQ(empty.cacheTimeout, std::chrono::seconds(60)) << "the default";
+    EXPECT_EQ(empty.cacheTimeout, std::chrono::seconds(3600)) << "the default";
 }
 
 TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
