@@ -9,12 +9,11 @@
 #include "process.h"
 #include "result_table.h"
 #include "statistics.h"
+#include "synchost_serving.h"
 #include "test_support.h"
 
-#include <csignal>
 #include <fmt/format.h>
 #include <numeric>
-#include <stdexcept>
 
 namespace fs = std::filesystem;
 using namespace TessarnBench;
@@ -37,41 +36,6 @@ fs::path remoteFile(const fs::path& root, std::size_t size, const char* mode, in
 {
     return root / std::to_string(size) / mode / std::to_string(index);
 }
-
-// synchost serving remote in folder; stopped with SIGTERM whatever happens, so that no mount
-// and no daemon are left behind.
-class ServedFolder {
-public:
-    ServedFolder(const fs::path& scratch, const fs::path& remote, const fs::path& folder)
-        : m_folder(folder), m_output(scratch / "synchost.out"),
-          m_host({SYNCHOST_BINARY, "--state", (scratch / "state").string(), "--socket",
-                  (scratch / "api.socket").string(), "--log", (scratch / "synchost.log").string(),
-                  remote.string(), folder.string()},
-                 m_output, scratch / "synchost.err",
-                 {"XDG_CONFIG_HOME=" + (scratch / "no-config").string()})
-    {
-        const auto serving = [this] {
-            return readFile(m_output).find("Serving ") != std::string::npos;
-        };
-        if (!waitUntil([&] { return serving() || m_host.poll(); }, 60s) || !serving())
-            throw std::runtime_error("synchost does not serve: " +
-                                     readFile(scratch / "synchost.err"));
-    }
-    ~ServedFolder()
-    {
-        m_host.signal(SIGTERM);
-        m_host.wait(45s);
-        if (isMounted(m_folder))
-            runProgram({"fusermount3", "-uz", m_folder.string()});
-    }
-    ServedFolder(const ServedFolder&) = delete;
-    ServedFolder& operator=(const ServedFolder&) = delete;
-
-private:
-    fs::path m_folder;
-    fs::path m_output;
-    ChildProcess m_host;
-};
 
 struct InTurn {
     std::vector<double> copies;
@@ -114,7 +78,7 @@ int main(int argc, char** argv)
             }
         }
     }
-    const ServedFolder served(scratch.path(), remote, folder);
+    const SynchostServing served(scratch.path(), remote, folder);
 
     ResultTable table(
         "host",

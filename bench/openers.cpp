@@ -22,7 +22,8 @@ namespace TessarnBench {
 namespace {
 
 // An application in its own process (the client's own opens would not hydrate): waits for the
-// start byte, opens and reads the whole file, reports the seconds it took.
+// start byte, opens and reads the whole file, reports the seconds to its first and its last
+// bytes.
 struct Opener {
     pid_t pid;
     int start;
@@ -43,25 +44,28 @@ Opener startOpener(const fs::path& file)
         const auto begin = std::chrono::steady_clock::now();
         const int fd = ::open(file.c_str(), O_RDONLY);
         static char buffer[1 << 20];
-        std::size_t total = 0;
-        for (ssize_t count; fd >= 0 && (count = ::read(fd, buffer, sizeof(buffer))) > 0;)
-            total += static_cast<std::size_t>(count);
-        const double seconds = total > 0 ? secondsSince(begin) : -1;
-        ::_exit(::write(resultPipe[1], &seconds, sizeof(seconds)) == sizeof(seconds) ? 0 : 1);
+        Reading reading{-1, -1};
+        for (ssize_t count; fd >= 0 && (count = ::read(fd, buffer, sizeof(buffer))) > 0;) {
+            if (reading.firstBytes < 0)
+                reading.firstBytes = secondsSince(begin);
+        }
+        if (reading.firstBytes >= 0)
+            reading.whole = secondsSince(begin);
+        ::_exit(::write(resultPipe[1], &reading, sizeof(reading)) == sizeof(reading) ? 0 : 1);
     }
     ::close(startPipe[0]);
     ::close(resultPipe[1]);
     return {pid, startPipe[1], resultPipe[0]};
 }
 
-double finishOpener(const Opener& opener)
+Reading finishOpener(const Opener& opener)
 {
-    double seconds = -1;
-    if (::read(opener.result, &seconds, sizeof(seconds)) != sizeof(seconds) || seconds < 0)
+    Reading reading{-1, -1};
+    if (::read(opener.result, &reading, sizeof(reading)) != sizeof(reading) || reading.whole < 0)
         throw std::runtime_error("an opener did not get the content");
     ::close(opener.result);
     ::waitpid(opener.pid, nullptr, 0);
-    return seconds;
+    return reading;
 }
 
 void release(const Opener& opener)
@@ -86,11 +90,16 @@ void copyBytes(const fs::path& from, const fs::path& to)
     ::close(out);
 }
 
-double openAndRead(const fs::path& file)
+Reading openAndReadTimed(const fs::path& file)
 {
     const auto opener = startOpener(file);
     release(opener);
     return finishOpener(opener);
+}
+
+double openAndRead(const fs::path& file)
+{
+    return openAndReadTimed(file).whole;
 }
 
 std::vector<double> openOneAfterAnother(const std::vector<fs::path>& files)
@@ -115,7 +124,7 @@ AllAtOnce openAllAtOnce(const std::vector<fs::path>& files)
         release(opener);
     AllAtOnce opens;
     for (const auto& opener : openers)
-        opens.times.push_back(finishOpener(opener));
+        opens.times.push_back(finishOpener(opener).whole);
     opens.wall = secondsSince(begin);
     return opens;
 }

@@ -10,8 +10,14 @@
 
 namespace TessarnBench {
 
+// Seconds from open to the first bytes read and to the whole content.
+struct Reading {
+    double firstBytes = 0;
+    double whole = 0;
+};
 // In a process of its own: the seconds from open to the whole content.
 double openAndRead(const std::filesystem::path& file);
+Reading openAndReadTimed(const std::filesystem::path& file);
 // With a random pause before each open, as an application opening files one by one has.
 std::vector<double> openOneAfterAnother(const std::vector<std::filesystem::path>& files);
 

@@ -5,6 +5,7 @@
 #include "fuse/operations.h"
 #include "fuse/served_folder.h"
 #include "ondemand/open.h"
+#include "ondemand/read.h"
 #include "startup/console.h"
 
 #include <cerrno>

@@ -165,7 +165,7 @@ int runDaemon(DaemonOptions options)
 {
     auto context = std::make_unique<DaemonContext>(
         DaemonContext{options.mountPoint, options.ownerId, -1, options.configuration.filters,
-                      options.debug});
+                      options.debug, options.configuration.streamFrom});
     // Opened before the mount hides it: afterwards this is the only way to the folder.
     // Close-on-exec: FUSE's unmount helper lives as long as the mount and must not hold it.
     context->rootFd = ::open(context->mountPoint.c_str(), O_RDONLY | O_CLOEXEC);

@@ -1,5 +1,7 @@
 #include "listing.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <fmt/format.h>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -48,6 +50,23 @@ std::string_view pinStateWord(Tessarn::Constants::PinStates pinState)
         return "excluded";
     }
     return "";
+}
+
+// Through the mount a file that downloads tells how far it has come ("ARRIVED/SIZE"); in the
+// folder underneath, or once the download ended, it has no such attribute.
+std::string stateColumn(const Tessarn::PlaceHolderAttributes& record)
+{
+    const auto word = stateWord(record.state);
+    if (record.state != Tessarn::Constants::States::Hydrating)
+        return std::string(word);
+    const auto progress =
+        Xattr::CPP::getxattr(record.path, Tessarn::Constants::progressAttribute);
+    unsigned long long arrived = 0;
+    unsigned long long size = 0;
+    if (!progress || std::sscanf(progress->c_str(), "%llu/%llu", &arrived, &size) != 2 ||
+        size == 0)
+        return std::string(word);
+    return fmt::format("{} {}%", word, std::min(arrived, size) * 100 / size);
 }
 
 // A file without the attribute reads as the default record (an empty value).
@@ -127,7 +146,7 @@ void printRow(const std::filesystem::path& path)
     // four-column field is written out by hand: a blank, the mark, a blank.
     printLine(fmt::format("{:<60}  {}  {:>10} {:>10} {:>10} {:>10} {:<33} {}",
                           path.filename().native(), mark, record.size,
-                          actual ? std::to_string(*actual) : std::string(), stateWord(record.state),
+                          actual ? std::to_string(*actual) : std::string(), stateColumn(record),
                           pinStateWord(record.pinState), record.etag, record.fileId));
 }
 

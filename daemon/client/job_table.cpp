@@ -87,22 +87,36 @@ Waiters JobTable::takeGivenUp()
 Waiters JobTable::takeStalled(Clock::time_point now)
 {
     std::lock_guard lock(m_mutex);
-    Waiters stalled;
     if (m_stallLimit.count() == 0 || m_jobs.empty() || now < m_nextStallCheck)
-        return stalled;
+        return {};
     m_nextStallCheck = now + stallCheckInterval(m_stallLimit);
+    return takeWhere([&](Job& job) {
+        if (job.waiter->progressed())
+            job.lastNews = now;
+        return now - job.lastNews >= m_stallLimit;
+    });
+}
+
+Waiters JobTable::takeReady()
+{
+    std::lock_guard lock(m_mutex);
+    return takeWhere([](Job& job) { return job.waiter->ready(); });
+}
+
+template <typename Ends>
+Waiters JobTable::takeWhere(Ends&& ends)
+{
+    Waiters taken;
     for (auto job = m_jobs.begin(); job != m_jobs.end();) {
-        if (job->second.waiter->progressed())
-            job->second.lastNews = now;
-        if (now - job->second.lastNews < m_stallLimit) {
+        if (!ends(job->second)) {
             ++job;
             continue;
         }
         m_interrupted.erase(job->first);
-        stalled.push_back(std::move(job->second.waiter));
+        taken.push_back(std::move(job->second.waiter));
         job = m_jobs.erase(job);
     }
-    return stalled;
+    return taken;
 }
 
 int JobTable::msUntilDue(Clock::time_point now) const

@@ -1,6 +1,8 @@
 // The hydration requests that wait for the sync client's answer, and when they end without one:
-// their caller gave up, or they stalled. The requests are the socket worker's: only its thread
-// adds and takes them, apart from the stop, which comes after the worker has ended.
+// their caller gave up, they stalled, or what they wait for came through the mount. Beside them
+// wait those that send the client nothing (a read of bytes still on their way, the watch of a
+// download). The requests are the socket worker's: only its thread adds and takes them, apart
+// from the stop, which comes after the worker has ended.
 #pragma once
 
 #include <chrono>
@@ -21,6 +23,7 @@ enum class HydrationEnd {
     Interrupted, // the caller gave up
     Stopping,   // the daemon stops
     NotQueued,  // no worker to send it
+    Ready,      // what the waiter waits for came through the mount without an answer
 };
 
 struct HydrationOutcome {
@@ -44,6 +47,9 @@ public:
     // SIGHUP, SIGQUIT). Any other signal (a child's end, a timer) leaves the open waiting, as an
     // open of a plain file would not fail for it.
     virtual bool callerGivesUp() = 0;
+    // Asked after a download moved: whether what the waiter waits for is there now (the first
+    // bytes, a range of them, the download's end), so that its request ends as Ready.
+    virtual bool ready() { return false; }
     virtual void finished(HydrationOutcome outcome) = 0;
 };
 
@@ -69,6 +75,8 @@ public:
     // Once a check is due, asks every request for progress and takes those without news for
     // the stall limit.
     Waiters takeStalled(Clock::time_point now);
+    // The requests whose waiters are ready.
+    Waiters takeReady();
     // How long the worker may sleep before a recheck or a stall check, -1 for as long as it
     // likes.
     int msUntilDue(Clock::time_point now) const;
@@ -78,6 +86,10 @@ private:
         std::shared_ptr<HydrationWaiter> waiter;
         Clock::time_point lastNews;
     };
+
+    // Under the lock: takes the requests whose jobs end.
+    template <typename Ends>
+    Waiters takeWhere(Ends&& ends);
 
     mutable std::mutex m_mutex;
     std::map<std::int32_t, Job> m_jobs;

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <sys/eventfd.h>
+#include <utility>
 #include <unistd.h>
 
 namespace TessarnFuse {
@@ -71,9 +72,23 @@ bool SocketThread::post(std::shared_ptr<MsgData> data, std::shared_ptr<Hydration
     return true;
 }
 
+bool SocketThread::await(std::shared_ptr<HydrationWaiter> waiter)
+{
+    if (m_phase != Phase::Running)
+        return false;
+    const auto id = -1 - static_cast<std::int32_t>(m_waits.fetch_add(1) % INT32_MAX);
+    push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Wait, nullptr, std::move(waiter), id}));
+    return true;
+}
+
 void SocketThread::interrupt(std::int32_t id)
 {
     push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Interrupt, nullptr, nullptr, id}));
+}
+
+void SocketThread::downloadsMoved()
+{
+    push(std::make_shared<ThreadMsg>(ThreadMsg{MsgKind::Moved, nullptr, nullptr, 0}));
 }
 
 void SocketThread::push(std::shared_ptr<ThreadMsg> message)
@@ -166,6 +181,12 @@ bool SocketThread::handleInbox()
         case MsgKind::Interrupt:
             handleInterrupt(message->id);
             break;
+        case MsgKind::Wait:
+            handleWait(*message);
+            break;
+        case MsgKind::Moved:
+            m_downloadsMoved = true;
+            break;
         case MsgKind::Exit: {
             // What came after the exit is the stop's to end.
             std::lock_guard lock(m_queueMutex);
@@ -200,6 +221,8 @@ void SocketThread::handleUserData(const ThreadMsg& message)
     if (waited) {
         m_jobs->add(data.id, message.waiter, JobTable::Clock::now());
         message.waiter->waiting(data.id);
+        // What it waits for may be on its way already.
+        m_downloadsMoved = true;
     }
     const bool lost = !m_connection.connected();
     if (!sendMessage(data)) {
@@ -264,8 +287,20 @@ void SocketThread::handleInterrupt(std::int32_t id)
         waiter->finished(HydrationEnd::Interrupted);
 }
 
+// Bytes may have arrived while it was on its way here.
+void SocketThread::handleWait(const ThreadMsg& message)
+{
+    m_jobs->add(message.id, message.waiter, JobTable::Clock::now());
+    message.waiter->waiting(message.id);
+    m_downloadsMoved = true;
+}
+
 void SocketThread::endWithoutAnswer()
 {
+    if (std::exchange(m_downloadsMoved, false)) {
+        for (const auto& waiter : m_jobs->takeReady())
+            waiter->finished(HydrationEnd::Ready);
+    }
     for (const auto& waiter : m_jobs->takeGivenUp())
         waiter->finished(HydrationEnd::Interrupted);
     for (const auto& waiter : m_jobs->takeStalled(JobTable::Clock::now()))

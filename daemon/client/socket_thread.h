@@ -26,7 +26,7 @@ struct MsgData {
     std::string requester;
 };
 
-enum class MsgKind : std::int32_t { Exit = 1, UserData = 2, Interrupt = 4 };
+enum class MsgKind : std::int32_t { Exit = 1, UserData = 2, Interrupt = 4, Wait = 8, Moved = 16 };
 
 struct ThreadMsg {
     MsgKind kind;
@@ -49,8 +49,15 @@ public:
                std::chrono::milliseconds stallLimit = std::chrono::milliseconds::zero());
     // False when no worker runs to send it: the waiter is not told anything then.
     bool post(std::shared_ptr<MsgData> data, std::shared_ptr<HydrationWaiter> waiter = nullptr);
+    // A waiter with nothing to send: it waits in the table under an id of its own until it is
+    // ready, its caller gives up, it stalls, the connection is lost or the worker stops. Its id
+    // is negative, which no answer of the client names. False when no worker runs: the waiter is
+    // not told anything then.
+    bool await(std::shared_ptr<HydrationWaiter> waiter);
     // The caller of that request gave up. Safe from any thread, and never blocks on I/O.
     void interrupt(std::int32_t id);
+    // A download moved: the waiters that are ready now end. Safe from any thread.
+    void downloadsMoved();
     // Ends the worker; every request still waiting ends as Stopping.
     void stop();
 
@@ -70,7 +77,8 @@ private:
     void finish(std::int32_t id, HydrationEnd end);
     void failWaitingRequests();
     void handleInterrupt(std::int32_t id);
-    // The requests whose callers gave up, or that stalled.
+    void handleWait(const ThreadMsg& message);
+    // The requests whose callers gave up, that stalled, or whose waiters are ready.
     void endWithoutAnswer();
 
     std::thread m_worker;
@@ -82,10 +90,12 @@ private:
     std::string m_name;
     std::promise<void> m_started;
     JobTable* m_jobs;
+    std::atomic<std::uint32_t> m_waits{0}; // for the ids of those that send nothing
 
     // The worker's own, apart from the client's process id.
     ClientConnection m_connection;
     std::string m_socketPath;
+    bool m_downloadsMoved = false; // since the waiters were last asked whether they are ready
 };
 
 } // namespace TessarnFuse

@@ -1,5 +1,6 @@
 #include "fuse/caller.h"
 
+#include "client/sync_client_connection.h"
 #include "startup/console.h"
 
 #include <filesystem>
@@ -32,6 +33,23 @@ ServingCaller::~ServingCaller()
 const Caller* currentCaller()
 {
     return served;
+}
+
+bool isDesktopClient(std::int64_t client, pid_t caller)
+{
+    if (client <= 0 || caller <= 0)
+        return false;
+    if (client == caller)
+        return true;
+    // FUSE names the calling thread, which for a multi-threaded client is one of its tasks.
+    std::error_code error;
+    const auto task = fs::status(fmt::format("/proc/{}/task/{}", client, caller), error);
+    return !error && task.type() != fs::file_type::not_found;
+}
+
+bool fromSyncClient(fuse_req_t request)
+{
+    return isDesktopClient(socketThread().clientPid(), callerOf(request).pid);
 }
 
 std::string processName(pid_t pid)

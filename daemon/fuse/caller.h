@@ -1,6 +1,7 @@
 // Who is asking: the calling process, its user and group, and its executable.
 #pragma once
 
+#include <cstdint>
 #include <fuse3/fuse_lowlevel.h>
 #include <string>
 #include <sys/types.h>
@@ -30,6 +31,11 @@ private:
 
 // The caller the thread serves now, if any.
 const Caller* currentCaller();
+
+// The caller is the sync client's process or one of its threads; 0: no client is known.
+bool isDesktopClient(std::int64_t client, pid_t caller);
+// The request comes from the sync client the daemon is connected to.
+bool fromSyncClient(fuse_req_t request);
 
 // The full executable path of the caller, "pid: 0" for the kernel's own requests.
 std::string processName(pid_t pid);

@@ -3,9 +3,12 @@
 // that reply is caught at the boundary in operation_table.cpp and answered with EIO.
 #pragma once
 
+#include "fuse/paths.h"
 #include "fuse/served_folder.h"
 
 #include <fuse3/fuse_lowlevel.h>
+#include <optional>
+#include <sys/stat.h>
 
 namespace TessarnFuse::Operations {
 
@@ -22,6 +25,11 @@ inline InodeTable& inodesOf(fuse_req_t request)
 inline const KernelCache& cacheOf(fuse_req_t request)
 {
     return folderOf(request).cache;
+}
+
+inline DownloadTable& downloadsOf(fuse_req_t request)
+{
+    return folderOf(request).downloads;
 }
 
 // The descriptor of an inode the request names, open while it lives.
@@ -51,8 +59,9 @@ void withDescriptor(fuse_req_t request, fuse_ino_t inode, Body&& body)
 int lookupEntry(fuse_req_t request, fuse_ino_t parent, int parentFd, const char* name,
                 fuse_entry_param& entry);
 void replyEntry(fuse_req_t request, const fuse_entry_param& entry);
-// The file open as fd changed through the mount: the kernel's pages hold what it is now.
-void contentChanged(fuse_req_t request, fuse_ino_t inode, int fd);
+// The file open as fd changed through the mount: the kernel's pages hold what it is now. The
+// file's attributes underneath, when they could be read.
+std::optional<struct stat> contentChanged(fuse_req_t request, fuse_ino_t inode, int fd);
 // Whether the kernel may keep the pages it has of the file just opened as fd: they hold its
 // content unless the file changed behind the mount, and then its attributes go too.
 bool keepsPages(fuse_req_t request, fuse_ino_t inode, int fd);
@@ -90,7 +99,13 @@ void readdirplus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset
                  fuse_file_info* fi);
 void releasedir(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);
 
-void read(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, fuse_file_info* fi);
+// The file's bytes as they are underneath.
+void readFile(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+              fuse_file_info* fi);
+// Answers a read with the bytes of the range from the file open as fd: all that the file holds,
+// or with exact, all that was asked for or EIO.
+void replyBytes(fuse_req_t request, const LogPath& path, int fd, size_t size, off_t offset,
+                bool exact);
 void writeBuffer(fuse_req_t request, fuse_ino_t inode, fuse_bufvec* data, off_t offset,
                  fuse_file_info* fi);
 void release(fuse_req_t request, fuse_ino_t inode, fuse_file_info* fi);

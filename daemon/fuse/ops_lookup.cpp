@@ -1,4 +1,5 @@
 // Looking names up, and forgetting them again: the kernel's side of the inode table.
+#include "fuse/caller.h"
 #include "fuse/errno_result.h"
 #include "fuse/operation_log.h"
 #include "fuse/operations.h"
@@ -13,14 +14,22 @@ namespace TessarnFuse::Operations {
 
 namespace {
 
-// An empty file with a record is a placeholder: it shows the size of what it stands for.
-int attributesOf(int fd, struct stat& st, bool& placeholder)
+// An empty file with a record is a placeholder: it shows the size of what it stands for, and so
+// does a file while the client downloads it, to all but the client, which sees what it wrote.
+// The kernel keeps neither: the size changes without a change the kernel sees.
+int attributesOf(fuse_req_t request, int fd, struct stat& st, bool& placeholder)
 {
     if (const int result = resultOf(::fstatat(fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW));
         result < 0)
         return result;
     placeholder = false;
-    if (!S_ISDIR(st.st_mode) && st.st_size == 0) {
+    if (S_ISDIR(st.st_mode))
+        return 0;
+    if (const auto download = downloadsOf(request).of(st)) {
+        if (!fromSyncClient(request))
+            st.st_size = download->size();
+        placeholder = true;
+    } else if (st.st_size == 0) {
         if (const auto size = placeholderSize(fd)) {
             st.st_size = *size;
             placeholder = true;
@@ -46,7 +55,7 @@ void replyMissing(fuse_req_t request)
 int entryOf(fuse_req_t request, int fd, fuse_entry_param& entry)
 {
     bool placeholder = false;
-    if (const int result = attributesOf(fd, entry.attr, placeholder); result < 0)
+    if (const int result = attributesOf(request, fd, entry.attr, placeholder); result < 0)
         return result;
     cacheOf(request).setTimeouts(entry, placeholder);
     return 0;

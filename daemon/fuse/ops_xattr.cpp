@@ -1,5 +1,8 @@
-// Extended attributes pass through, placeholder record included. Two names are answered by the
-// daemon itself: the real size of the content, and a default record for files without one.
+// Extended attributes pass through, placeholder record included. Three names are answered by the
+// daemon itself: the real size of the content, a default record for files without one, and how
+// far a download has come. Its own answers are not listed, so that a copy with attributes takes
+// none of them.
+#include "fuse/caller.h"
 #include "fuse/errno_result.h"
 #include "fuse/inode_xattr.h"
 #include "fuse/operation_log.h"
@@ -7,6 +10,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <string>
 #include <string_view>
 #include <sys/stat.h>
 #include <tessarn/tessarn.h>
@@ -17,6 +21,7 @@ namespace TessarnFuse::Operations {
 namespace {
 
 using Tessarn::Constants::placeholderAttribute;
+using Tessarn::Constants::progressAttribute;
 using Tessarn::Constants::realSizeAttribute;
 
 // An attribute value by the kernel's rule: size 0 asks for the length only.
@@ -59,12 +64,26 @@ void replyRealSize(fuse_req_t request, int fd, size_t size)
     replyValue(request, std::to_string(st.st_size), size);
 }
 
-// Written or removed, a placeholder record changes the size the file shows, and the file's
-// content may have come or gone with it: the kernel asks again before the call returns.
-void recordChanged(fuse_req_t request, fuse_ino_t inode, const char* name)
+// There only while the file downloads.
+void replyProgress(fuse_req_t request, int fd, size_t size)
 {
-    if (name == placeholderAttribute)
-        cacheOf(request).forgetInode(inode);
+    struct stat st {};
+    const auto download = ::fstat(fd, &st) == 0 ? downloadsOf(request).of(st) : nullptr;
+    if (!download)
+        return replyResult(request, -ENODATA);
+    replyValue(request, std::to_string(download->arrived()) + "/" + std::to_string(download->size()),
+               size);
+}
+
+// Written or removed, a placeholder record changes the size the file shows, and the file's
+// content may have come or gone with it: the kernel asks again before the call returns. It
+// begins or ends the file's download.
+void recordChanged(fuse_req_t request, fuse_ino_t inode, int fd, const char* name)
+{
+    if (name != placeholderAttribute)
+        return;
+    cacheOf(request).forgetInode(inode);
+    downloadsOf(request).recordChanged(inode, fd, fromSyncClient(request));
 }
 
 } // namespace
@@ -74,6 +93,8 @@ void getxattr(fuse_req_t request, fuse_ino_t inode, const char* name, size_t siz
     withDescriptor(request, inode, [&](int fd) {
         if (name == realSizeAttribute)
             return replyRealSize(request, fd, size);
+        if (name == progressAttribute)
+            return replyProgress(request, fd, size);
         std::vector<char> buffer(size);
         const int result = InodeXattr::get(fd, name, buffer.data(), size);
         if (result != -ENODATA || name != placeholderAttribute)
@@ -90,7 +111,7 @@ void setxattr(fuse_req_t request, fuse_ino_t inode, const char* name, const char
     withDescriptor(request, inode, [&](int fd) {
         const int result = InodeXattr::set(fd, name, value, size, flags);
         if (result == 0)
-            recordChanged(request, inode, name);
+            recordChanged(request, inode, fd, name);
         replyResult(request, result);
     });
 }
@@ -108,7 +129,7 @@ void removexattr(fuse_req_t request, fuse_ino_t inode, const char* name)
     withDescriptor(request, inode, [&](int fd) {
         const int result = InodeXattr::remove(fd, name);
         if (result == 0)
-            recordChanged(request, inode, name);
+            recordChanged(request, inode, fd, name);
         replyResult(request, result);
     });
 }

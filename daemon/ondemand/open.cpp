@@ -1,6 +1,8 @@
 // An open of a placeholder whose content is not here yet asks the sync client for it and gives
 // its worker back at once; the open is answered when the client's answer comes, or the caller
-// gives up, or the request stalls, or the daemon stops, whichever is first.
+// gives up, or the request stalls, or the daemon stops, whichever is first. An open for reading
+// of a large file is answered once the client writes its first bytes, and its reads wait for
+// theirs.
 #include "ondemand/open.h"
 
 #include "client/sync_client_connection.h"
@@ -78,15 +80,27 @@ std::string requestedFile(const fs::path& recordPath)
     return (mountPoint / recordPath).native();
 }
 
-void requestHydration(fuse_req_t request, InodeRef inode, const fuse_file_info& fi,
-                      const LogPath& path, const std::string& fileId, const std::string& requester)
+// A reader may begin with the first bytes while the rest comes, but a writer changes a file
+// whose content is not all there, and a small file is there soon anyway.
+bool streams(const fuse_file_info& fi, std::uint64_t size)
 {
+    const auto streamFrom = daemonContext()->streamFrom;
+    return streamFrom > 0 && size >= streamFrom && (fi.flags & O_ACCMODE) == O_RDONLY &&
+           !(fi.flags & O_TRUNC);
+}
+
+void requestHydration(fuse_req_t request, InodeRef inode, const fuse_file_info& fi,
+                      const LogPath& path, const Tessarn::PlaceHolderAttributes& record,
+                      const std::string& requester)
+{
+    const auto& fileId = record.fileId;
     auto message = std::make_shared<MsgData>(
         MsgData{"V2/HYDRATE_FILE", requestedFile(path.text()), fileId, ++lastRequestId, requester});
     logOperation(path, operation, 0, "Requesting hydration %s: %d", path.text().c_str(),
                  message->id);
+    auto* streamFrom = streams(fi, record.size) ? &downloadsOf(request) : nullptr;
     auto waiter = std::make_shared<WaitingOpen>(request, std::move(inode), fi, path.text(),
-                                                *currentCaller(), message->id);
+                                                *currentCaller(), message->id, streamFrom);
     // From here on the request is the waiter's to answer.
     if (!socketThread().post(std::move(message), waiter))
         waiter->finished(HydrationEnd::NotQueued);
@@ -106,7 +120,7 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
         logOperation(path, operation, 0, "%d %s by %s", fi->flags, path.text().c_str(),
                      requester.name().c_str());
     // The sync client's own accesses never wait: it is the one that brings the content.
-    if (isDesktopClient(socketThread().clientPid(), caller)) {
+    if (fromSyncClient(request)) {
         logOperation(path, operation, 0, "Desktop client tries to access, bypassing!");
         return replyOpened(request, number, fd.fd(), *fi);
     }
@@ -133,8 +147,7 @@ void open(fuse_req_t request, fuse_ino_t number, fuse_file_info* fi)
                      name.c_str());
         return replyResult(request, -EPERM);
     }
-    requestHydration(request, inodesOf(request).reference(number), *fi, path, record->fileId,
-                     name);
+    requestHydration(request, inodesOf(request).reference(number), *fi, path, *record, name);
 }
 
 } // namespace TessarnFuse::Operations

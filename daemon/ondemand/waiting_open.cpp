@@ -1,19 +1,15 @@
 #include "ondemand/waiting_open.h"
 
-#include "client/sync_client_connection.h"
 #include "fuse/errno_result.h"
 #include "fuse/inode_xattr.h"
 #include "fuse/operation_log.h"
 #include "fuse/operations.h"
 #include "fuse/paths.h"
 
+#include "ondemand/giving_up.h"
+
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <string_view>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <tessarn/tessarn.h>
@@ -25,64 +21,60 @@ namespace {
 
 constexpr auto operation = "open";
 
-// Called by libfuse on any of its threads, possibly while the worker is setting it: it only
-// tells the worker, which answers the request.
-void callerGaveUp(fuse_req_t, void* id) noexcept
+// A caller that was interrupted meanwhile will never release the file.
+void replyOpen(fuse_req_t request, fuse_file_info& fi, DownloadTable* streamed)
 {
-    try {
-        socketThread().interrupt(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(id)));
-    } catch (...) {
-        // The open then waits for its other ends, as it would without the interrupt.
-    }
+    if (fuse_reply_open(request, &fi) != -ENOENT)
+        return;
+    if (streamed)
+        streamed->closed(fi.fh);
+    ::close(static_cast<int>(fi.fh));
 }
 
-// A set of signals as /proc shows it: a bit for each, SIGHUP's the lowest.
-std::uint64_t signalSet(const std::string& status, std::string_view field)
+int openUnderneath(int inodeFd, const fuse_file_info& fi)
 {
-    const auto at = status.find(field);
-    if (at == std::string::npos)
-        return 0;
-    return std::strtoull(status.c_str() + at + field.size(), nullptr, 16);
+    return resultOf(::open(procPath(inodeFd).c_str(), (fi.flags & ~O_NOFOLLOW) | O_CLOEXEC));
 }
-
-constexpr std::uint64_t signalBit(int signal)
-{
-    return std::uint64_t{1} << (signal - 1);
-}
-
-// A signal that ends a process by its default action is turned into SIGKILL pending for each of
-// its threads. The others that ask a process to stop count whether the application handles them
-// or not, as Python, most GUI toolkits and shells with a trap do: a handler runs only once the
-// open has returned. A timer's signal or a child's end is no reason to fail an open.
-constexpr std::uint64_t stopSignals = signalBit(SIGKILL) | signalBit(SIGINT) |
-                                      signalBit(SIGTERM) | signalBit(SIGHUP) | signalBit(SIGQUIT);
 
 } // namespace
 
 void replyOpened(fuse_req_t request, fuse_ino_t inode, int inodeFd, fuse_file_info fi)
 {
-    const int fd = resultOf(::open(procPath(inodeFd).c_str(), (fi.flags & ~O_NOFOLLOW) | O_CLOEXEC));
+    const int fd = openUnderneath(inodeFd, fi);
     if (fd < 0)
         return Operations::replyResult(request, fd);
     fi.fh = static_cast<uint64_t>(fd);
     fi.keep_cache = Operations::keepsPages(request, inode, fd);
-    // A caller that was interrupted meanwhile will never release the file.
-    if (fuse_reply_open(request, &fi) == -ENOENT)
-        ::close(fd);
+    replyOpen(request, fi, nullptr);
 }
 
-WaitingOpen::WaitingOpen(fuse_req_t request, InodeRef inode,
-                         const fuse_file_info& fi, std::string path, const Caller& caller,
-                         std::int32_t id)
+// The kernel keeps no page of what such a handle reads, since each read gets the bytes that
+// have arrived, as the daemon counts them, and the end of the file where the record puts it.
+void replyStreaming(fuse_req_t request, int inodeFd, fuse_file_info fi, DownloadTable& downloads,
+                    std::shared_ptr<Download> download)
+{
+    const int fd = openUnderneath(inodeFd, fi);
+    if (fd < 0)
+        return Operations::replyResult(request, fd);
+    fi.fh = static_cast<uint64_t>(fd);
+    fi.direct_io = 1;
+    fi.keep_cache = 0;
+    // Before the answer: the first read may come at once.
+    downloads.stream(fi.fh, std::move(download));
+    replyOpen(request, fi, &downloads);
+}
+
+WaitingOpen::WaitingOpen(fuse_req_t request, InodeRef inode, const fuse_file_info& fi,
+                         std::string path, const Caller& caller, std::int32_t id,
+                         DownloadTable* streamFrom)
     : m_request(request), m_inode(std::move(inode)), m_fi(fi), m_path(std::move(path)),
-      m_caller(caller), m_id(id), m_seen(contentNow())
+      m_caller(caller), m_id(id), m_seen(contentNow()), m_downloads(streamFrom)
 {
 }
 
 void WaitingOpen::waiting(std::int32_t id)
 {
-    fuse_req_interrupt_func(m_request, callerGaveUp,
-                            reinterpret_cast<void*>(static_cast<std::intptr_t>(id)));
+    forwardInterrupts(m_request, id);
 }
 
 WaitingOpen::Content WaitingOpen::contentNow() const
@@ -112,17 +104,22 @@ bool WaitingOpen::progressed()
     return moved;
 }
 
-// FUSE names the calling thread: its status shows the signals pending for the thread itself and
-// for its whole process. They stay pending while the thread waits for the open's answer. A
-// signal the thread blocks does not interrupt it, so it waits for the application's say.
 bool WaitingOpen::callerGivesUp()
 {
-    std::ifstream file("/proc/" + std::to_string(m_caller.pid) + "/status");
-    if (!file)
-        return true; // gone already
-    const std::string status((std::istreambuf_iterator<char>(file)), {});
-    const auto pending = signalSet(status, "\nSigPnd:") | signalSet(status, "\nShdPnd:");
-    return (pending & stopSignals & ~signalSet(status, "\nSigBlk:")) != 0;
+    return TessarnFuse::callerGivesUp(m_caller.pid);
+}
+
+// The client has taken the request, since it writes the file, and the first bytes are there.
+bool WaitingOpen::ready()
+{
+    if (!m_downloads)
+        return false;
+    const auto* inode = m_inode.get();
+    auto download = m_downloads->of(inode->dev, inode->ino);
+    if (!download || download->state() != Download::State::Arriving || download->arrived() == 0)
+        return false;
+    m_stream = std::move(download);
+    return true;
 }
 
 void WaitingOpen::finished(HydrationOutcome outcome)
@@ -135,10 +132,12 @@ void WaitingOpen::finished(HydrationOutcome outcome)
         if (result < 0)
             return Operations::replyResult(m_request, result);
         const auto fd = m_inode.table().descriptor(m_inode);
-        if (fd)
-            replyOpened(m_request, m_inode.number(), fd.fd(), m_fi);
-        else
+        if (!fd)
             Operations::replyResult(m_request, fd.error());
+        else if (outcome.end == HydrationEnd::Ready)
+            replyStreaming(m_request, fd.fd(), m_fi, *m_downloads, m_stream);
+        else
+            replyOpened(m_request, m_inode.number(), fd.fd(), m_fi);
     } catch (...) {
         // Nothing above throws once the reply is sent: the request is still to be answered.
         Operations::replyResult(m_request, -EIO);
@@ -149,6 +148,11 @@ int WaitingOpen::logEnd(const HydrationOutcome& outcome) const
 {
     const LogPath path(m_path);
     switch (outcome.end) {
+    case HydrationEnd::Ready:
+        logOperation(path, operation, 0, "Streaming while job %d downloads: %jd bytes are here",
+                     m_id, static_cast<intmax_t>(m_stream->arrived()));
+        logOperation(path, operation, 0, "-- open finished");
+        return 0;
     case HydrationEnd::Succeeded:
         logOperation(path, operation, 1, "Found in job queue %d", 0);
         logOperation(path, operation, 1, "Sucessfully finished job %d", m_id);

@@ -1,9 +1,11 @@
 // An open that waits for its hydration. It holds the FUSE request, not a thread: the socket
-// worker answers it when the request ends, in whichever way it ends first.
+// worker answers it when the request ends, in whichever way it ends first. An open that may
+// stream is answered as soon as the client writes the file's first bytes.
 #pragma once
 
 #include "client/job_table.h"
 #include "fuse/caller.h"
+#include "fuse/download_table.h"
 #include "fuse/inode_table.h"
 
 #include <atomic>
@@ -19,12 +21,14 @@ void replyOpened(fuse_req_t request, fuse_ino_t inode, int inodeFd, fuse_file_in
 
 class WaitingOpen : public HydrationWaiter {
 public:
-    WaitingOpen(fuse_req_t request, InodeRef inode, const fuse_file_info& fi,
-                std::string path, const Caller& caller, std::int32_t id);
+    // With the downloads of its folder, the open streams.
+    WaitingOpen(fuse_req_t request, InodeRef inode, const fuse_file_info& fi, std::string path,
+                const Caller& caller, std::int32_t id, DownloadTable* streamFrom);
 
     void waiting(std::int32_t id) override;
     bool progressed() override;
     bool callerGivesUp() override;
+    bool ready() override;
     void finished(HydrationOutcome outcome) override;
 
 private:
@@ -46,6 +50,8 @@ private:
     Caller m_caller;
     std::int32_t m_id;
     Content m_seen;
+    DownloadTable* m_downloads;
+    std::shared_ptr<Download> m_stream; // once ready
     // Whoever sets it answers the request; nobody after.
     std::atomic<bool> m_answered{false};
 };

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <fmt/format.h>
 #include <fstream>
+#include <limits>
 #include <nlohmann/json.hpp>
+#include <sys/types.h>
 
 namespace TessarnFuse {
 
@@ -37,20 +39,27 @@ std::vector<std::string> stringList(const nlohmann::json& document, const char* 
     }
 }
 
-// A key's whole number of seconds, or the default when the key is absent.
-std::chrono::seconds seconds(const nlohmann::json& document, const char* key,
-                             std::chrono::seconds absent, const std::string& file)
+// A key's whole number of units up to largest, or the default when the key is absent.
+std::uint64_t wholeNumber(const nlohmann::json& document, const char* key, std::uint64_t absent,
+                          std::uint64_t largest, const char* units, const std::string& file)
 {
     const auto found = document.find(key);
     if (found == document.end())
         return absent;
-    // Beyond 68 years a limit means none, and the clock arithmetic would overflow.
-    constexpr std::uint64_t largest = INT32_MAX;
     if (!found->is_number_unsigned() || found->get<std::uint64_t>() > largest)
         throw ConfigError(fmt::format("The configuration file \"{}\" has a \"{}\" that is not a "
-                                      "whole number of seconds: {}",
-                                      file, key, found->dump()));
-    return std::chrono::seconds(found->get<std::uint64_t>());
+                                      "whole number of {}: {}",
+                                      file, key, units, found->dump()));
+    return found->get<std::uint64_t>();
+}
+
+std::chrono::seconds seconds(const nlohmann::json& document, const char* key,
+                             std::chrono::seconds absent, const std::string& file)
+{
+    // Beyond 68 years a limit means none, and the clock arithmetic would overflow.
+    const auto count = wholeNumber(document, key, static_cast<std::uint64_t>(absent.count()),
+                                   INT32_MAX, "seconds", file);
+    return std::chrono::seconds(count);
 }
 
 } // namespace
@@ -65,6 +74,8 @@ Configuration loadConfiguration(const std::string& file)
     configuration.hydrationTimeout =
         seconds(document, "hydrationTimeout", defaults.hydrationTimeout, file);
     configuration.cacheTimeout = seconds(document, "cacheTimeout", defaults.cacheTimeout, file);
+    configuration.streamFrom = wholeNumber(document, "streamFrom", defaults.streamFrom,
+                                           std::numeric_limits<off_t>::max(), "bytes", file);
     return configuration;
 }
 

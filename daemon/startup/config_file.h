@@ -1,8 +1,10 @@
-// The daemon's configuration file: the applications whose opens never trigger a hydration, and
-// how long a hydration may go without news before its open gives up.
+// The daemon's configuration file: the applications whose opens never trigger a hydration, how
+// long a hydration may go without news before its open gives up, and from what size a reader
+// gets the first bytes while the rest downloads.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,6 +25,10 @@ struct Configuration {
     // a descriptor or a working directory inside the folder from before the mount: this bounds
     // how long such a change goes unseen. Zero: the kernel keeps nothing.
     std::chrono::seconds cacheTimeout{3600};
+    // The record size from which an open for reading is answered once the first bytes have
+    // arrived, its reads each waiting for their own bytes. Zero: every open waits for the whole
+    // download.
+    std::uint64_t streamFrom = 8 * 1024 * 1024;
 };
 
 // The message names the file and what is wrong with it.
@@ -31,8 +37,8 @@ class ConfigError : public std::runtime_error {
 };
 
 // Raises ConfigError when the file cannot be opened, is not strict JSON, lacks "ignoreApps"
-// with the two arrays of strings "byName" and "endsWith", or has a "hydrationTimeout" or a
-// "cacheTimeout" that is not a non-negative integer.
+// with the two arrays of strings "byName" and "endsWith", or has a "hydrationTimeout", a
+// "cacheTimeout" or a "streamFrom" that is not a non-negative integer.
 Configuration loadConfiguration(const std::string& file);
 
 } // namespace TessarnFuse

@@ -4,6 +4,7 @@
 
 #include "startup/config_file.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -15,6 +16,7 @@ struct DaemonContext {
     int rootFd = -1; // the folder underneath, opened before the mount hid it
     FilterLists filters;
     bool debug = false;
+    std::uint64_t streamFrom = 0; // see Configuration
 };
 
 // Nothing before start-up has published a context and after shutdown has withdrawn it.

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <tessarn/tessarn.h>
+#include <vdk/filesystem.h>
 #include <vdk/hydrationjob.h>
 #include <vdk/syncjournaldb.h>
 #include <vdk/vfs.h>
@@ -32,6 +33,19 @@ bool recordedHydrated(const QString& file)
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// What the daemon has seen arrive in the file through the mount, the bytes that readers of it
+// may have; the job's own count when the mount does not say (a file renamed meanwhile).
+qint64 arrivedBytes(const QString& file, const VDK::HydrationJob& job)
+{
+    const auto progress = Xattr::CPP::getxattr(VDK::FileSystem::toFilesystemPath(file),
+                                               Tessarn::Constants::progressAttribute);
+    bool parsed = false;
+    const qint64 arrived =
+        progress ? QByteArray::fromStdString(*progress).split('/').value(0).toLongLong(&parsed)
+                 : 0;
+    return parsed ? arrived : job.bytesWritten();
 }
 
 constexpr int progressPeriodMs = 1000;
@@ -159,7 +173,8 @@ void HydrationService::reportProgress() const
         if (running.job && running.clock.elapsed() >= progressPeriodMs)
             reportLine(QStringLiteral("downloading %1: %2 of %3 bytes after %4 s")
                            .arg(running.relativePath)
-                           .arg(running.job->bytesWritten())
+                           .arg(arrivedBytes(QDir(m_folder).filePath(running.relativePath),
+                                             *running.job))
                            .arg(running.size)
                            .arg(seconds(running.clock)));
     }

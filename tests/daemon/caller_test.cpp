@@ -8,6 +8,7 @@
 #include <future>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 using namespace TessarnFuse;
@@ -104,17 +105,19 @@ TEST_F(ConfigFileTest, LoadsBothListsInFileOrderAndTheTimeouts)
 {
     const auto loaded = loadConfiguration(write(R"({"other": 1, "ignoreApps": {
         "byName": ["/usr/bin/indexer", "/usr/bin/b"], "endsWith": ["-thumbnailer"]},
-        "hydrationTimeout": 0, "cacheTimeout": 0})"));
+        "hydrationTimeout": 0, "cacheTimeout": 0, "streamFrom": 0})"));
     EXPECT_EQ(loaded.filters.byName, (std::vector<std::string>{"/usr/bin/indexer", "/usr/bin/b"}));
     EXPECT_EQ(loaded.filters.endsWith, std::vector<std::string>{"-thumbnailer"});
     EXPECT_EQ(loaded.hydrationTimeout, std::chrono::seconds(0)) << "0: no limit";
     EXPECT_EQ(loaded.cacheTimeout, std::chrono::seconds(0)) << "0: no caching";
+    EXPECT_EQ(loaded.streamFrom, 0u) << "0: no streaming";
 
     const auto empty = loadConfiguration(write(R"({"ignoreApps":{"byName":[],"endsWith":[]}})"));
     EXPECT_TRUE(empty.filters.byName.empty());
     EXPECT_TRUE(empty.filters.endsWith.empty());
     EXPECT_EQ(empty.hydrationTimeout, std::chrono::seconds(300)) << "the default";
     EXPECT_EQ(empty.cacheTimeout, std::chrono::seconds(3600)) << "the default";
+    EXPECT_EQ(empty.streamFrom, 8u << 20) << "the default";
 }
 
 TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
@@ -135,14 +138,18 @@ TEST_F(ConfigFileTest, ErrorsNameTheFileAndTheProblem)
                 testing::HasSubstr("\"ignoreApps\"/\"byName\""));
     EXPECT_THAT(errorOf(write(R"({"ignoreApps": {"byName": [], "endsWith": "x"}})")),
                 testing::HasSubstr("\"ignoreApps\"/\"endsWith\""));
-    for (const std::string key : {"hydrationTimeout", "cacheTimeout"}) {
-        for (const auto* timeout : {"-1", "1.5", "\"300\"", "true", "null", "4294967296"}) {
+    const std::vector<std::tuple<std::string, std::string, std::string>> numbers{
+        {"hydrationTimeout", "seconds", "4294967296"},
+        {"cacheTimeout", "seconds", "4294967296"},
+        {"streamFrom", "bytes", "9223372036854775808"}};
+    for (const auto& [key, units, tooLarge] : numbers) {
+        for (const std::string value : {"-1", "1.5", "\"300\"", "true", "null", tooLarge.c_str()}) {
             const auto file = write(R"({"ignoreApps": {"byName": [], "endsWith": []}, ")" + key +
-                                    "\": " + timeout + "}");
+                                    "\": " + value + "}");
             EXPECT_THAT(errorOf(file), testing::HasSubstr("has a \"" + key +
-                                                          "\" that is not a whole number of "
-                                                          "seconds: "))
-                << key << " " << timeout;
+                                                          "\" that is not a whole number of " +
+                                                          units + ": "))
+                << key << " " << value;
         }
     }
 }

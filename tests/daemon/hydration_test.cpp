@@ -3,6 +3,9 @@
 #include "mount_fixture.h"
 
 #include <csignal>
+#include <cstring>
+#include <map>
+#include <sys/xattr.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -96,9 +99,10 @@ protected:
         return request.file.substr(mount->mountPoint().string().size() + 3);
     }
 
-    App openApp(const std::string& name, const std::string& text = {})
+    App openApp(const std::string& name, const std::string& text = {},
+                std::vector<std::string> command = {TESSARN_OPEN_PROBE})
     {
-        std::vector<std::string> command{TESSARN_OPEN_PROBE, mount->path(name).string()};
+        command.push_back(mount->path(name).string());
         if (!text.empty())
             command.push_back(text);
         auto out = mount->scratch() / ("app-" + std::to_string(apps++) + ".out");
@@ -476,6 +480,222 @@ TEST_F(HydrationTest, StoppingTheDaemonEndsWaitingOpens)
     EXPECT_EQ(mount->waitForExit(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - stopped, 2s);
     EXPECT_EQ(finish(app).status, EIO);
+}
+
+// A reader of a large placeholder begins with the bytes the client has written; here the test
+// writes them in steps of a page, as the plug-in writes a download through the file it opened.
+class StreamingTest : public HydrationTest {
+protected:
+    static constexpr std::size_t step = 4096;
+
+    void SetUp() override { startStreaming(""); }
+
+    void startStreaming(const std::string& moreConfig)
+    {
+        const auto config = socketDir.path() / "config.json";
+        writeFile(config, R"({"ignoreApps":{"byName":[],"endsWith":[]},"streamFrom":8192)" +
+                              moreConfig + "}");
+        auto options = withFlags({"-i", config.string()});
+        options.allowedErrors = {"Socket API connection lost: "};
+        start(options);
+    }
+
+    App reader(const std::string& name) { return openApp(name, {}, {TESSARN_OPEN_PROBE, "--opened"}); }
+
+    static bool opened(const App& app, std::chrono::milliseconds within)
+    {
+        return waitUntil([&] { return readFile(app.out.string() + ".err") == "opened\n"; }, within);
+    }
+
+    static bool hasRead(const App& app, std::size_t bytes, std::chrono::milliseconds within = 5s)
+    {
+        return waitUntil([&] { return readFile(app.out).size() >= bytes; }, within);
+    }
+
+    // A reader of a new placeholder whose download the client has taken, and that download's
+    // file.
+    struct Streamed {
+        App app;
+        Request request;
+        int fd;
+    };
+    Streamed readerOfADownload(const std::string& name)
+    {
+        makePlaceholder(name, content.size());
+        auto app = reader(name);
+        const auto request = nextRequest();
+        if (!request)
+            throw std::runtime_error("no request for " + name);
+        return {std::move(app), *request, takeRequest(name, content.size())};
+    }
+
+    // The client takes the request: the file open for its download, its record Hydrating.
+    int takeRequest(const std::string& name, std::size_t size)
+    {
+        const int fd = ::open(mount->path(name).c_str(), O_WRONLY | O_CLOEXEC);
+        auto record = Tessarn::PlaceHolderAttributes::create("", "etag", "fid", size);
+        record.state = States::Hydrating;
+        writeRecord(mount->path(name), record);
+        return fd;
+    }
+
+    static void writeStep(int fd, const std::string& content, std::size_t offset)
+    {
+        const auto length = std::min(step, content.size() - offset);
+        ASSERT_EQ(::pwrite(fd, content.data() + offset, length, static_cast<off_t>(offset)),
+                  static_cast<ssize_t>(length));
+    }
+
+    void completeDownload(const std::string& name, int fd, const Request& request)
+    {
+        writeRecord(mount->path(name),
+                    Tessarn::PlaceHolderAttributes("", "etag", "fid", 0, States::Hydrated,
+                                                   Tessarn::Constants::PinStates::Inherited));
+        ::close(fd);
+        client->send(resultAnswer(request.id, ok));
+    }
+
+    std::string progressOf(const std::string& name) const
+    {
+        char value[64];
+        const auto length = ::getxattr(mount->path(name).c_str(), "user.tessarn.progress", value,
+                                       sizeof(value));
+        return length < 0 ? std::strerror(errno) : std::string(value, length);
+    }
+
+    const std::string content = patterned(3 * step);
+
+private:
+    static std::string patterned(std::size_t size)
+    {
+        std::string bytes(size, '\0');
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>('a' + (i * 7 + i / step) % 26);
+        return bytes;
+    }
+};
+
+TEST_F(StreamingTest, TheOpenReturnsWithTheFirstBytesAndEachReadWaitsForItsOwn)
+{
+    auto [app, request, fd] = readerOfADownload("big");
+    EXPECT_EQ(progressOf("big"), "0/12288");
+    EXPECT_FALSE(opened(app, 300ms)) << "no byte has arrived";
+
+    writeStep(fd, content, 0);
+    EXPECT_TRUE(opened(app, 5s));
+    EXPECT_TRUE(hasRead(app, step));
+    EXPECT_FALSE(hasRead(app, step + 1, 300ms)) << "the next read waits for its bytes";
+    EXPECT_EQ(progressOf("big"), "4096/12288");
+    const auto size = runProgram({"stat", "-c", "%s", mount->path("big").string()});
+    EXPECT_EQ(size.out, "12288\n") << "applications see the record's size while it downloads";
+    std::string names(1024, '\0');
+    names.resize(std::max<ssize_t>(
+        0, ::listxattr(mount->path("big").c_str(), names.data(), names.size())));
+    EXPECT_EQ(names.find("progress"), std::string::npos) << "not copied with the attributes";
+
+    writeStep(fd, content, step);
+    EXPECT_TRUE(hasRead(app, 2 * step));
+    writeStep(fd, content, 2 * step);
+    const auto result = finish(app);
+    EXPECT_EQ(result.status, 0) << "the record's size is the end of the file";
+    EXPECT_TRUE(result.out == content);
+
+    completeDownload("big", fd, request);
+    EXPECT_EQ(progressOf("big"), std::strerror(ENODATA)) << "gone with the download";
+    EXPECT_TRUE(runApp("big").out == content);
+}
+
+// Bytes that did not come in order from the first one may not be what the file will hold.
+TEST_F(StreamingTest, AGapOrAWriterOutOfOrderLeavesTheOpenWaitingForTheWholeFile)
+{
+    auto [app, request, fd] = readerOfADownload("big");
+    writeStep(fd, content, step);
+    writeStep(fd, content, 0);
+    writeStep(fd, content, 2 * step);
+    EXPECT_FALSE(opened(app, 300ms));
+    completeDownload("big", fd, request);
+    const auto result = finish(app);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.out == content);
+}
+
+TEST_F(StreamingTest, SmallFilesAndOpensForWritingWaitForTheWholeFile)
+{
+    makePlaceholder("small", step);
+    makePlaceholder("big", content.size());
+    auto small = reader("small");
+    auto writer = openApp("big", "new");
+    std::map<std::string, Request> requests;
+    for (int i = 0; i < 2; ++i) {
+        const auto request = nextRequest();
+        ASSERT_TRUE(request);
+        requests[nameOf(*request)] = *request;
+    }
+    const int smallFd = takeRequest("small", step);
+    const int bigFd = takeRequest("big", content.size());
+    writeStep(smallFd, content, 0);
+    writeStep(bigFd, content, 0);
+    EXPECT_FALSE(opened(small, 300ms));
+    EXPECT_FALSE(writer.process->poll()) << "the writer's open waits";
+    writeStep(bigFd, content, step);
+    writeStep(bigFd, content, 2 * step);
+    completeDownload("small", smallFd, requests["small"]);
+    completeDownload("big", bigFd, requests["big"]);
+    EXPECT_EQ(finish(small).out, content.substr(0, step));
+    EXPECT_EQ(finish(writer).status, 0);
+    EXPECT_EQ(readFile(mount->path("big")), "new");
+}
+
+// Two readers stream; Ctrl-C ends the one whose read waits, a failed download the other's, and
+// the next open asks again.
+TEST_F(StreamingTest, AnInterruptedReadEndsAtOnceAndAFailedDownloadGivesEio)
+{
+    makePlaceholder("big", content.size());
+    auto stopped = reader("big");
+    auto failed = reader("big");
+    const auto first = nextRequest();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(nextRequest());
+    const int fd = takeRequest("big", content.size());
+    writeStep(fd, content, 0);
+    ASSERT_TRUE(hasRead(stopped, step));
+    ASSERT_TRUE(hasRead(failed, step));
+
+    const auto interrupted = std::chrono::steady_clock::now();
+    stopped.process->signal(SIGINT);
+    EXPECT_EQ(stopped.process->wait(5s), 128 + SIGINT);
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 100ms);
+    EXPECT_FALSE(failed.process->poll());
+
+    // What the plug-in does with a download that failed.
+    ASSERT_EQ(::ftruncate(fd, 0), 0);
+    makePlaceholder("big", content.size());
+    ::close(fd);
+    const auto result = finish(failed);
+    EXPECT_EQ(result.status, EIO);
+    EXPECT_EQ(result.out, content.substr(0, step));
+    EXPECT_EQ(progressOf("big"), std::strerror(ENODATA));
+
+    auto again = reader("big");
+    EXPECT_TRUE(nextRequest()) << "the next open asks again";
+}
+
+class StreamingWithStallLimit : public StreamingTest {
+protected:
+    void SetUp() override { startStreaming(R"(,"hydrationTimeout":1)"); }
+};
+
+TEST_F(StreamingWithStallLimit, TheStallLimitOrALostConnectionEndsAWaitingRead)
+{
+    for (const auto* name : {"stalled", "lost"}) {
+        auto [app, request, fd] = readerOfADownload(name);
+        writeStep(fd, content, 0);
+        ASSERT_TRUE(hasRead(app, step));
+        if (std::string(name) == "lost")
+            client->closeConnection();
+        EXPECT_EQ(finish(app).status, std::string(name) == "lost" ? EIO : ETIMEDOUT) << name;
+        ::close(fd);
+    }
 }
 
 TEST(HydrationWithoutClient, OpensOfPlaceholdersFailQuicklyWithEio)

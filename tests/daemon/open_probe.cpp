@@ -1,7 +1,9 @@
 // An application that opens one file: prints what it reads, or writes its text with truncation.
-// Exits with 0, or with the errno of the failed open.
+// Exits with 0, or with the errno of the failed open or read.
 //
 //   tessarn_open_probe PATH            read the file
+//   tessarn_open_probe --opened PATH   read the file, saying "opened" on standard error once the
+//                                      open has returned
 //   tessarn_open_probe PATH TEXT       open for writing with truncation and write TEXT
 //   tessarn_open_probe --alarms PATH   read the file while a timer raises SIGALRM every 100 ms,
 //                                      handled with SA_RESTART; says on standard error how
@@ -38,11 +40,13 @@ void startAlarms()
 int copyToOutput(int fd)
 {
     char buffer[4096];
-    for (ssize_t count; (count = ::read(fd, buffer, sizeof(buffer))) > 0;) {
+    for (;;) {
+        const auto count = ::read(fd, buffer, sizeof(buffer));
+        if (count <= 0)
+            return count < 0 ? errno : 0;
         if (::write(STDOUT_FILENO, buffer, static_cast<size_t>(count)) != count)
             return 254;
     }
-    return 0;
 }
 
 } // namespace
@@ -50,8 +54,10 @@ int copyToOutput(int fd)
 int main(int argc, char** argv)
 {
     const bool withAlarms = argc > 1 && std::strcmp(argv[1], "--alarms") == 0;
-    if (withAlarms) {
+    const bool sayOpened = argc > 1 && std::strcmp(argv[1], "--opened") == 0;
+    if (withAlarms)
         startAlarms();
+    if (withAlarms || sayOpened) {
         --argc;
         ++argv;
     }
@@ -63,6 +69,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "alarms during the open: %d\n", alarms.load());
     if (fd < 0)
         return errno;
+    if (sayOpened)
+        std::fputs("opened\n", stderr);
     if (writing) {
         const auto length = static_cast<ssize_t>(std::strlen(argv[2]));
         return ::write(fd, argv[2], static_cast<size_t>(length)) == length ? 0 : 254;

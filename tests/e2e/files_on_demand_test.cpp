@@ -4,7 +4,9 @@
 #include "hosted_folder.h"
 
 #include <csignal>
+#include <QCryptographicHash>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -426,4 +428,93 @@ TEST_F(FilesOnDemand, ADownloadThatFillsTheDiskFailsAndGivesTheSpaceBack)
     ASSERT_EQ(::statvfs(hosted.folder().c_str(), &disk_), 0);
     EXPECT_GT(disk_.f_bavail * disk_.f_frsize, 900u * 1024) << "the partial megabyte is freed";
     EXPECT_EQ(readWithProcess(hosted.local("small.txt")).out, "fits\n");
+}
+
+// A large file is read while it downloads: the first bytes come before the download ends, ten
+// readers at once get exactly the remote's bytes, one that jumps near the end gets its bytes,
+// and anyone can see how far the download is.
+TEST_F(FilesOnDemand, ALargeFileIsReadWhileItDownloads)
+{
+    constexpr std::size_t size = 16 * 1024 * 1024;
+    const std::string content = patternContent(size, 60);
+    hosted.putRemote("video.bin", content);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "4096", "--progress"}));
+    const std::string file = hosted.local("video.bin").string();
+
+    const auto asked = std::chrono::steady_clock::now();
+    const auto head = runProgram({"head", "-c", "100", file}, 30s);
+    const auto firstBytes = std::chrono::steady_clock::now() - asked;
+    EXPECT_TRUE(head.out == content.substr(0, 100)) << head.err << hosted.diagnostics();
+    EXPECT_EQ(hosted.record("video.bin").state, States::Hydrating)
+        << "the first bytes came before the download ended";
+    const auto progress =
+        Xattr::CPP::getxattr(file, Tessarn::Constants::progressAttribute).value_or("none");
+    EXPECT_TRUE(progress.ends_with("/16777216") && progress != "16777216/16777216") << progress;
+    const auto listed = runProgram({TESSARN_STAT_BINARY, hosted.folder().string()});
+    EXPECT_TRUE(std::regex_search(listed.out, std::regex(" hydrating [0-9]+% "))) << listed.out;
+
+    TempDir outputs;
+    std::vector<std::unique_ptr<ChildProcess>> readers;
+    for (int i = 0; i < 10; ++i)
+        readers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"sha256sum", file}, outputs.path() / std::to_string(i),
+            outputs.path() / (std::to_string(i) + ".err")));
+    const auto tail = runProgram({"tail", "-c", "100", file}, 30s);
+    EXPECT_TRUE(tail.out == content.substr(size - 100)) << tail.err;
+    const auto digest = QCryptographicHash::hash(QByteArray::fromStdString(content),
+                                                 QCryptographicHash::Sha256)
+                            .toHex()
+                            .toStdString();
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(readers[i]->wait(60s), 0) << readFile(outputs.path() / (std::to_string(i) + ".err"));
+        EXPECT_EQ(readFile(outputs.path() / std::to_string(i)).substr(0, 64), digest) << i;
+    }
+    const auto whole = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(firstBytes * 4, whole) << "4 MiB/s for 16 MiB";
+
+    ASSERT_TRUE(waitUntil([&] { return hosted.record("video.bin").state == States::Hydrated; }));
+    EXPECT_FALSE(Xattr::CPP::getxattr(file, Tessarn::Constants::progressAttribute));
+    EXPECT_NE(hosted.hostOutput().find("downloading video.bin: "), std::string::npos)
+        << hosted.hostOutput();
+}
+
+// The download fails halfway, here because the server's file ends early, or because the client
+// dies: a streaming reader gets an I/O error after the bytes that arrived, never an early end,
+// and the placeholder asks again.
+TEST_F(FilesOnDemand, AStreamingReaderOfADownloadThatFailsGetsAnIoError)
+{
+    constexpr std::size_t size = 16 * 1024 * 1024;
+    const std::string content = patternContent(size, 61);
+    hosted.putRemote("cut.bin", content);
+    hosted.putRemote("orphan.bin", content);
+    ASSERT_TRUE(hosted.startHost({"--bandwidth", "4096"}));
+
+    TempDir outputs;
+    const auto streaming = [&](const std::string& name) {
+        auto reader = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"cat", hosted.local(name).string()}, outputs.path() / name,
+            outputs.path() / (name + ".err"));
+        EXPECT_TRUE(waitUntil([&] { return !readFile(outputs.path() / name).empty(); }, 10s));
+        return reader;
+    };
+    const auto endsWithIoError = [&](ChildProcess& reader, const std::string& name) {
+        EXPECT_EQ(reader.wait(30s), 1) << name;
+        const auto read = readFile(outputs.path() / name);
+        EXPECT_LT(read.size(), size) << name;
+        EXPECT_TRUE(content.starts_with(read)) << name;
+        EXPECT_NE(readFile(outputs.path() / (name + ".err")).find("Input/output error"),
+                  std::string::npos)
+            << name;
+    };
+
+    auto cut = streaming("cut.bin");
+    fs::resize_file(hosted.remote() / "cut.bin", 1024 * 1024);
+    endsWithIoError(*cut, "cut.bin");
+    expectCleanPlaceholder(hosted, "cut.bin", size);
+    EXPECT_TRUE(readWithProcess(hosted.local("cut.bin")).out == content.substr(0, 1024 * 1024))
+        << "the next open asks again";
+
+    auto orphan = streaming("orphan.bin");
+    hosted.killHost();
+    endsWithIoError(*orphan, "orphan.bin");
 }

@@ -108,10 +108,19 @@ TEST_F(StatTool, ListsTheRecordsOfARegisteredFolder)
     const auto names = folder / "counted";
     writeFile(names, "12345678");
     setRawAttribute(names, std::string(Tessarn::Constants::realSizeAttribute), "  12 bytes");
+    // The mount answers how far a download has come.
+    for (const auto& [name, progress] : {std::pair{"coming", "131072/1048576"},
+                                         {"garbled", "half"}}) {
+        writeFile(folder / name, "partial");
+        writeRecord(folder / name, PlaceHolderAttributes(folder / name, "e6", "id6", 1048576,
+                                                         States::Hydrating, PinStates::Inherited));
+        setRawAttribute(folder / name, std::string(Tessarn::Constants::progressAttribute),
+                        progress);
+    }
 
     const auto result = stat(folder);
     EXPECT_EQ(result.status, 0);
-    ASSERT_EQ(result.out.size(), 9u);
+    ASSERT_EQ(result.out.size(), 11u);
     EXPECT_EQ(result.out[0], registrationLine(folder, "Owner: 'client:1234' Tessarn Version: 0"));
     EXPECT_EQ(result.out[1], header());
     std::vector<std::string> expected = {
@@ -122,6 +131,8 @@ TEST_F(StatTool, ListsTheRecordsOfARegisteredFolder)
         row("odd", valid, "9", "0", "", "", "e4", "id4"),
         row("pinned", valid, "0", "0", "hydrating", "excluded", "e5", "id5"),
         row("counted", invalid, "0", "12", "hydrated", "inherited"),
+        row("coming", valid, "1048576", "7", "hydrating 12%", "inherited", "e6", "id6"),
+        row("garbled", valid, "1048576", "7", "hydrating", "inherited", "e6", "id6"),
     };
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(sortedRows(result), expected);

@@ -57,6 +57,9 @@ enum class PinStates : std::uint8_t {
 inline constexpr std::string_view placeholderAttribute = "user.tessarn.data";
 inline constexpr std::string_view realSizeAttribute = "user.tessarn.realsize";
 inline constexpr std::string_view registrationAttribute = "user.tessarn.registration";
+// Through the mount, while a file downloads: "ARRIVED/SIZE", the bytes that have arrived in
+// order and the size the record promises.
+inline constexpr std::string_view progressAttribute = "user.tessarn.progress";
 
 } // namespace Constants
 
