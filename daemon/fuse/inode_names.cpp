@@ -3,6 +3,7 @@
 #include "fuse/errno_result.h"
 #include "fuse/inode_table.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -14,6 +15,13 @@ namespace {
 bool namedAt(const Inode* inode, const Inode& parent, const char* name)
 {
     return inode && inode->parent == &parent && inode->name == name;
+}
+
+// Without a descriptor for the object a name leaves, the table could not follow the change: the
+// call is refused before it is made.
+bool refused(const Descriptor& pinned)
+{
+    return pinned.error() == -EMFILE || pinned.error() == -ENFILE;
 }
 
 } // namespace
@@ -55,6 +63,8 @@ int InodeTable::unlink(fuse_ino_t parent, int parentFd, const char* name, int fl
 {
     // Without a descriptor, an object whose last name goes could not be reached again.
     const auto removed = pinNamed(parent, parentFd, name);
+    if (refused(removed))
+        return removed.error();
     const int result = resultOf(::unlinkat(parentFd, name, flags));
     if (result == 0 && removed) {
         Lock lock(m_mutex);
@@ -71,6 +81,8 @@ int InodeTable::rename(fuse_ino_t parent, int parentFd, const char* name, fuse_i
     const auto moved = pinNamed(parent, parentFd, name);
     const auto replaced = (flags & RENAME_NOREPLACE) ? Descriptor(-ENOENT)
                                                      : pinNamed(newParent, newParentFd, newName);
+    if (refused(moved) || refused(replaced))
+        return refused(moved) ? moved.error() : replaced.error();
     const int result =
         resultOf(::renameat2(parentFd, name, newParentFd, newName, flags));
     // Two names of one object: the rename changes nothing.
