@@ -18,8 +18,8 @@ using Tessarn::Constants::States;
 // limit.
 class DownloadWatch : public HydrationWaiter {
 public:
-    DownloadWatch(DownloadTable& table, std::shared_ptr<Download> download)
-        : m_table(table), m_download(std::move(download))
+    DownloadWatch(DownloadTable& table, DownloadTable::Key key, std::shared_ptr<Download> download)
+        : m_table(table), m_key(key), m_download(std::move(download))
     {
     }
 
@@ -34,11 +34,13 @@ public:
     void finished(HydrationOutcome outcome) override
     {
         if (outcome.end != HydrationEnd::Ready)
-            m_table.fail(m_download, outcome.end == HydrationEnd::TimedOut ? -ETIMEDOUT : -EIO);
+            m_table.fail(m_key, m_download,
+                         outcome.end == HydrationEnd::TimedOut ? -ETIMEDOUT : -EIO);
     }
 
 private:
     DownloadTable& m_table;
+    DownloadTable::Key m_key;
     std::shared_ptr<Download> m_download;
     off_t m_seen = 0; // the worker's own
 };
@@ -87,23 +89,28 @@ void DownloadTable::begin(Key key, fuse_ino_t inode, off_t size)
     if (replaced && replaced->fail(-EIO))
         socketThread().downloadsMoved();
     // Without a worker nothing could end it but its record.
-    socketThread().await(std::make_shared<DownloadWatch>(*this, std::move(download)));
+    socketThread().await(std::make_shared<DownloadWatch>(*this, key, std::move(download)));
+}
+
+std::shared_ptr<Download> DownloadTable::remove(Key key, const Download* only)
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found = m_files.find(key);
+    if (found == m_files.end() || (only && found->second.get() != only))
+        return nullptr;
+    auto download = std::move(found->second);
+    m_files.erase(found);
+    --m_running;
+    return download;
 }
 
 void DownloadTable::end(Key key, bool complete, int error)
 {
     if (!running())
         return;
-    std::shared_ptr<Download> download;
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto found = m_files.find(key);
-        if (found == m_files.end())
-            return;
-        download = std::move(found->second);
-        m_files.erase(found);
-        --m_running;
-    }
+    const auto download = remove(key);
+    if (!download)
+        return;
     if (complete)
         download->complete();
     else
@@ -111,27 +118,17 @@ void DownloadTable::end(Key key, bool complete, int error)
     socketThread().downloadsMoved();
 }
 
-void DownloadTable::fail(const std::shared_ptr<Download>& download, int error)
+void DownloadTable::fail(Key key, const std::shared_ptr<Download>& download, int error)
 {
     if (!download->fail(error))
         return;
-    {
-        const std::lock_guard lock(m_mutex);
-        for (auto file = m_files.begin(); file != m_files.end(); ++file) {
-            if (file->second == download) {
-                m_files.erase(file);
-                --m_running;
-                break;
-            }
-        }
-    }
+    remove(key, download.get());
     // The client's pages of it may hold a part of the content that is now no file's.
     m_cache.forgetInode(download->inode());
     socketThread().downloadsMoved();
 }
 
-void DownloadTable::written(const struct stat& file, off_t offset, std::size_t count,
-                            bool byClient)
+void DownloadTable::written(const struct stat& file, off_t offset, std::size_t count, bool byClient)
 {
     const auto download = of(file);
     if (download && download->wrote(offset, count, byClient))

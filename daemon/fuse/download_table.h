@@ -32,8 +32,10 @@ public:
     // The download running into the file, if any.
     std::shared_ptr<Download> of(const struct stat& file) const;
     std::shared_ptr<Download> of(dev_t device, ino_t inode) const;
-    // Ends the download as failed, with the errno its waiting reads get.
-    void fail(const std::shared_ptr<Download>& download, int error);
+    using Key = std::pair<dev_t, ino_t>;
+
+    // Ends the download of the file as failed, with the errno its waiting reads get.
+    void fail(Key key, const std::shared_ptr<Download>& download, int error);
 
     // A handle opened while the file downloads, whose reads wait for their bytes.
     void stream(std::uint64_t handle, std::shared_ptr<Download> download);
@@ -41,11 +43,11 @@ public:
     void closed(std::uint64_t handle);
 
 private:
-    using Key = std::pair<dev_t, ino_t>;
-
     void begin(Key key, fuse_ino_t inode, off_t size);
     // The download of the file ended, as complete or failed.
     void end(Key key, bool complete, int error);
+    // Takes the file's download out of the table: the one running, or only that one.
+    std::shared_ptr<Download> remove(Key key, const Download* only = nullptr);
 
     const KernelCache& m_cache;
     mutable std::mutex m_mutex;
